@@ -1,0 +1,61 @@
+#include "InternetZonePolicy.h"
+
+#include <string>
+
+#include "KeyPaths.h"
+#include "Registry.h"
+
+namespace moatgate {
+
+using K = ZoneAction::Kind;
+
+// Secured, prompting, default. "1A00" 0x20000 logs on automatically only in the
+// intranet zone, the browser's usual Internet-zone setting; "1C00" is the 32-bit
+// number whose little-endian bytes are stored.
+const std::array<ZoneAction, 28> kZoneActions = {{
+    {"1001", K::Dword16, 3, 1, 1, true},
+    {"1004", K::Dword16, 3, 1, 3, true},
+    {"1200", K::Dword16, 3, 1, 0, true},
+    {"1201", K::Dword16, 3, 1, 3, true},
+    {"1206", K::Dword16, 3, 1, 1, true},
+    {"1400", K::Dword16, 3, 1, 0, true},
+    {"1402", K::Dword16, 3, 1, 0, true},
+    {"1405", K::Dword16, 3, 1, 0, true},
+    {"1406", K::Dword16, 3, 1, 3, true},
+    {"1407", K::Dword16, 3, 1, 0, false},
+    {"1604", K::Dword16, 1, 1, 0, false},
+    {"1605", K::Dword16, 3, 1, 0, true},
+    {"1606", K::Dword16, 0, 0, 0, false},
+    {"1607", K::Dword16, 0, 0, 0, false},
+    {"1608", K::Dword16, 0, 0, 0, false},
+    {"1609", K::Dword16, 3, 1, 1, true},
+    {"1800", K::Dword16, 3, 1, 1, true},
+    {"1802", K::Dword16, 3, 1, 0, true},
+    {"1803", K::Dword16, 0, 0, 0, false},
+    {"1804", K::Dword16, 3, 1, 1, true},
+    {"1805", K::Dword16, 3, 1, 1, true},
+    {"1806", K::Dword16, 3, 1, 1, true},
+    {"2001", K::Dword16, 3, 1, 0, true},
+    {"2004", K::Dword16, 3, 1, 0, true},
+    {"1A00", K::Dword32, 0, 0, 0x20000, true},
+    {"1C00", K::Binary4, 0, 0, 0x10000, true},
+    {"1E05", K::Dword32, 65536, 65536, 65536, true},
+    {"CurrentLevel", K::Dword16, 9, 9, 9, false},
+}};
+
+void WritePolicySet(RegistryApi& reg, PolicySet set) {
+    for (const ZoneAction& a : kZoneActions) {
+        const std::uint32_t v = a.In(set);
+        if (a.kind == K::Binary4) {
+            const std::string bytes{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                                    static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
+            WriteRegistryValue(reg, HKEY_CURRENT_USER, kInternetZoneKey, a.code, bytes,
+                               static_cast<std::int32_t>(REG_BINARY));
+        } else {
+            WriteRegistryValue(reg, HKEY_CURRENT_USER, kInternetZoneKey, a.code,
+                               static_cast<std::int64_t>(v), static_cast<std::int32_t>(REG_DWORD));
+        }
+    }
+}
+
+}  // namespace moatgate
