@@ -1,0 +1,23 @@
+// moatgate-reg: the registry command-line tool over Moatgate's store, with the
+// syntax and output of the Windows `reg` command for query, add, delete, export
+// and import.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "RegistryApi.h"
+
+namespace moatgate {
+
+// Runs one command; `args` excludes the program name. Questions (overwrite?
+// delete?) are asked on `out` and answered from `in`. Returns the exit code:
+// 0 on success, 1 on failure (with a message on `err`).
+int RunRegTool(const std::vector<std::string>& args, RegistryApi& reg, std::istream& in, std::ostream& out,
+               std::ostream& err);
+
+// The usage text.
+std::string RegToolUsage();
+
+}  // namespace moatgate

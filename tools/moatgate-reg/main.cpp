@@ -1,0 +1,24 @@
+// moatgate-reg: the registry command-line tool over the store Moatgate uses.
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "RegTool.h"
+#include "StoreLocation.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || args[0] == "/?" || args[0] == "-?" || args[0] == "--help" || args[0] == "/h" ||
+        args[0] == "-h") {
+        (args.empty() ? std::cerr : std::cout) << moatgate::RegToolUsage();
+        return args.empty() ? 1 : 0;
+    }
+    std::string error;
+    auto store = moatgate::OpenConfiguredStore([](const char* name) { return std::getenv(name); }, error);
+    if (!store) {
+        std::cerr << "moatgate-reg: " << error << "\n";
+        return 1;
+    }
+    return moatgate::RunRegTool(args, *store, std::cin, std::cout, std::cerr);
+}
