@@ -57,7 +57,7 @@ FileStore::FileStore(std::string path) : path_(std::move(path)), clock_(&Hive::S
     const auto resolved = std::filesystem::weakly_canonical(path_, ec);
     if (!ec) path_ = resolved.string();
     dir_ = std::filesystem::path(path_).parent_path().string();
-    if (dir_.empty()) dir_ = ".";
+    if (dir_.empty()) dir_.push_back('.');
     hive_.SetClock(clock_);
 }
 

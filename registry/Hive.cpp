@@ -3,14 +3,25 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <utility>
 
 #include "Unicode.h"
 
 namespace moatgate {
 
+bool NameLess::operator()(const std::unique_ptr<HiveKey>& a, const std::unique_ptr<HiveKey>& b) const {
+    return CompareNames(a->name, b->name) < 0;
+}
+bool NameLess::operator()(const std::unique_ptr<HiveKey>& a, std::u16string_view b) const {
+    return CompareNames(a->name, b) < 0;
+}
+bool NameLess::operator()(std::u16string_view a, const std::unique_ptr<HiveKey>& b) const {
+    return CompareNames(a, b->name) < 0;
+}
+
 HiveKey* HiveKey::FindChild(std::u16string_view n) const {
-    const auto it = children.find(Folded(n));
-    return it == children.end() ? nullptr : it->second.get();
+    const auto it = children.find(n);
+    return it == children.end() ? nullptr : it->get();
 }
 
 HiveKey* HiveKey::ChildAt(std::size_t index) const {
@@ -30,20 +41,20 @@ HiveKey* HiveKey::ChildAt(std::size_t index) const {
         ++cursor_;
         ++cursorIndex_;
     }
-    return cursor_->second.get();
+    return cursor_->get();
 }
 
-std::size_t HiveKey::ValueIndex(std::u16string_view folded, bool& found) const {
+std::size_t HiveKey::ValueIndex(std::u16string_view n, bool& found) const {
     const auto it = std::lower_bound(
-        values.begin(), values.end(), folded,
-        [](const HiveValue& v, std::u16string_view f) { return std::u16string_view(v.folded) < f; });
-    found = it != values.end() && it->folded == folded;
+        values.begin(), values.end(), n,
+        [](const HiveValue& v, std::u16string_view x) { return CompareNames(v.name, x) < 0; });
+    found = it != values.end() && CompareNames(it->name, n) == 0;
     return static_cast<std::size_t>(it - values.begin());
 }
 
 const HiveValue* HiveKey::FindValue(std::u16string_view n) const {
     bool found = false;
-    const std::size_t i = ValueIndex(Folded(n), found);
+    const std::size_t i = ValueIndex(n, found);
     return found ? &values[i] : nullptr;
 }
 
@@ -52,32 +63,64 @@ HiveValue* HiveKey::FindValue(std::u16string_view n) {
 }
 
 HiveKey* HiveKey::AddChild(std::u16string childName, std::uint64_t time) {
-    auto folded = Folded(childName);
     auto child = std::make_unique<HiveKey>();
     child->name = std::move(childName);
     child->parent = this;
     child->modified = time;
     HiveKey* raw = child.get();
-    children.emplace(std::move(folded), std::move(child));
+    children.insert(std::move(child));
+    cursorValid_ = false;
+    return raw;
+}
+
+HiveKey* HiveKey::FindOrAddChild(std::u16string_view childName, std::uint64_t time) {
+    const auto at = children.lower_bound(childName);
+    if (at != children.end() && CompareNames((*at)->name, childName) == 0) return at->get();
+    auto child = std::make_unique<HiveKey>();
+    child->name = childName;
+    child->parent = this;
+    child->modified = time;
+    HiveKey* raw = child.get();
+    children.emplace_hint(at, std::move(child));
     cursorValid_ = false;
     return raw;
 }
 
 void HiveKey::PutValue(std::u16string valueName, DWORD type, std::vector<unsigned char> data) {
-    auto folded = Folded(valueName);
     bool found = false;
-    const std::size_t i = ValueIndex(folded, found);
+    const std::size_t i = ValueIndex(valueName, found);
     if (found) {
         values[i].type = type;
         values[i].data = std::move(data);
         return;
     }
-    HiveValue v;
-    v.name = std::move(valueName);
-    v.folded = std::move(folded);
-    v.type = type;
-    v.data = std::move(data);
-    values.insert(values.begin() + static_cast<std::ptrdiff_t>(i), std::move(v));
+    values.insert(values.begin() + static_cast<std::ptrdiff_t>(i), HiveValue{std::move(valueName), type, std::move(data)});
+}
+
+bool HiveKey::RemoveValue(std::u16string_view n) {
+    bool found = false;
+    const std::size_t i = ValueIndex(n, found);
+    if (found) values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
+    return found;
+}
+
+void HiveKey::AddBlock(std::uint32_t block) {
+    if (block_ == kNoBlock)
+        block_ = block;
+    else
+        moreBlocks_.push_back(block);
+}
+
+std::vector<std::uint32_t> HiveKey::TakeBlocks() {
+    std::vector<std::uint32_t> out;
+    if (block_ != kNoBlock) {
+        out.reserve(1 + moreBlocks_.size());
+        out.push_back(block_);
+        out.insert(out.end(), moreBlocks_.begin(), moreBlocks_.end());
+    }
+    block_ = kNoBlock;
+    moreBlocks_.clear();
+    return out;
 }
 
 std::u16string HiveKey::Path() const {
@@ -101,14 +144,19 @@ std::uint64_t Hive::SystemNow() {
     return kTicks1601To1970 + static_cast<std::uint64_t>(since1970);
 }
 
-HiveKey* Hive::Find(const std::vector<std::u16string>& foldedPath) const {
+HiveKey* Hive::Find(const std::vector<std::u16string>& path) const {
     HiveKey* key = root_.get();
-    for (const auto& component : foldedPath) {
-        const auto it = key->children.find(component);
-        if (it == key->children.end()) return nullptr;
-        key = it->second.get();
+    for (const auto& component : path) {
+        key = key->FindChild(component);
+        if (!key) return nullptr;
     }
     return key;
+}
+
+const std::u16string* Hive::InternClass(std::u16string_view keyClass) {
+    auto it = classes_.find(keyClass);
+    if (it == classes_.end()) it = classes_.emplace(keyClass).first;
+    return &*it;
 }
 
 void Hive::Touch(HiveKey& key) {
@@ -121,10 +169,7 @@ HiveKey* Hive::CreateSubkey(HiveKey& parent, std::u16string childName,
                             std::u16string_view keyClass, bool withClass) {
     HiveKey* child = parent.AddChild(std::move(childName), Now());
     child->dirty = true;
-    if (withClass && !keyClass.empty()) {
-        child->keyClass = keyClass;
-        child->hasClass = true;
-    }
+    if (withClass && !keyClass.empty()) child->keyClass = InternClass(keyClass);
     Touch(parent);
     return child;
 }
@@ -140,19 +185,16 @@ bool Hive::SetValue(HiveKey& key, std::u16string_view valueName, DWORD type,
 }
 
 bool Hive::DeleteValue(HiveKey& key, std::u16string_view valueName) {
-    const auto folded = Folded(valueName);
-    const auto it = std::find_if(key.values.begin(), key.values.end(),
-                                 [&](const HiveValue& v) { return v.folded == folded; });
-    if (it == key.values.end()) return false;
-    key.values.erase(it);
+    if (!key.RemoveValue(valueName)) return false;
     Touch(key);
     return true;
 }
 
 void Hive::DeleteKey(HiveKey& key) {
     HiveKey* parent = key.parent;
-    droppedBlocks_.insert(droppedBlocks_.end(), key.blocks.begin(), key.blocks.end());
-    parent->children.erase(Folded(key.name));  // destroys `key`
+    const std::vector<std::uint32_t> blocks = key.TakeBlocks();
+    droppedBlocks_.insert(droppedBlocks_.end(), blocks.begin(), blocks.end());
+    parent->children.erase(parent->children.find(std::u16string_view(key.name)));  // destroys `key`
     parent->InvalidateCursor();
     ++generation_;
     Touch(*parent);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,30 +17,33 @@ namespace moatgate {
 
 struct HiveValue {
     std::u16string name;
-    std::u16string folded;
     DWORD type = REG_NONE;
     std::vector<unsigned char> data;  // as stored: string types are UTF-16LE
 };
 
-struct FoldedLess {
+class HiveKey;
+
+// Siblings in the registry's order; looked up by name without a folded copy.
+struct NameLess {
     using is_transparent = void;
-    bool operator()(std::u16string_view a, std::u16string_view b) const { return a < b; }
+    bool operator()(const std::unique_ptr<HiveKey>& a, const std::unique_ptr<HiveKey>& b) const;
+    bool operator()(const std::unique_ptr<HiveKey>& a, std::u16string_view b) const;
+    bool operator()(std::u16string_view a, const std::unique_ptr<HiveKey>& b) const;
 };
 
 class HiveKey {
 public:
-    using Children = std::map<std::u16string, std::unique_ptr<HiveKey>, FoldedLess>;
+    using Children = std::set<std::unique_ptr<HiveKey>, NameLess>;
+    static constexpr std::uint32_t kNoBlock = 0xFFFFFFFFu;
 
     std::u16string name;
     HiveKey* parent = nullptr;
-    Children children;              // by folded name, in the registry's order
-    std::vector<HiveValue> values;  // sorted by folded name
-    std::u16string keyClass;
-    bool hasClass = false;
+    Children children;              // in the registry's order
+    std::vector<HiveValue> values;  // in the registry's order
+    const std::u16string* keyClass = nullptr;  // shared by the hive; null: no class
     bool isLink = false;
     std::uint64_t modified = 0;  // FILETIME: 100 ns units since 1601
     bool dirty = false;          // its text in a file must be written anew
-    std::vector<std::uint32_t> blocks;  // where a file holds it (see FileLayout)
 
     HiveKey* FindChild(std::u16string_view name) const;
     // The index-th subkey; O(1) amortised when walked in order.
@@ -49,16 +52,29 @@ public:
     HiveValue* FindValue(std::u16string_view name);
     // Adds a subkey without stamping anything (for loading).
     HiveKey* AddChild(std::u16string name, std::uint64_t modified);
+    // The subkey of that name, added (unstamped) if missing.
+    HiveKey* FindOrAddChild(std::u16string_view name, std::uint64_t modified);
     // Sets a value without stamping anything (for loading); keeps the first spelling.
     void PutValue(std::u16string name, DWORD type, std::vector<unsigned char> data);
+    // Removes a value; false if there is none of that name.
+    bool RemoveValue(std::u16string_view name);
+
+    // Where a file holds the key's text (see FileLayout): usually one block, more
+    // when a hand-written file names the key twice.
+    void AddBlock(std::uint32_t block);
+    // Moves the block indices out, leaving none.
+    std::vector<std::uint32_t> TakeBlocks();
+    bool HasBlocks() const { return block_ != kNoBlock; }
 
     // The key's path from the hive's root, components joined by `\`.
     std::u16string Path() const;
     void InvalidateCursor() const { cursorValid_ = false; }
 
 private:
-    std::size_t ValueIndex(std::u16string_view folded, bool& found) const;
+    std::size_t ValueIndex(std::u16string_view name, bool& found) const;
 
+    std::uint32_t block_ = kNoBlock;
+    std::vector<std::uint32_t> moreBlocks_;
     mutable bool cursorValid_ = false;
     mutable std::size_t cursorIndex_ = 0;
     mutable Children::const_iterator cursor_;
@@ -77,8 +93,10 @@ public:
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     std::uint64_t Now() const { return clock_(); }
 
-    // Finds a key by its folded path components from the root; null if missing.
-    HiveKey* Find(const std::vector<std::u16string>& foldedPath) const;
+    // Finds a key by its path components from the root; null if missing.
+    HiveKey* Find(const std::vector<std::u16string>& path) const;
+    // One shared copy of each key class (most keys of a zone map share one).
+    const std::u16string* InternClass(std::u16string_view keyClass);
 
     // Changes made as the registry makes them: each stamps what it changes.
     HiveKey* CreateSubkey(HiveKey& parent, std::u16string name, std::u16string_view keyClass,
@@ -105,6 +123,7 @@ private:
     std::uint64_t generation_ = 0;
     bool changed_ = false;
     std::vector<std::uint32_t> droppedBlocks_;
+    std::set<std::u16string, std::less<>> classes_;
 };
 
 }  // namespace moatgate

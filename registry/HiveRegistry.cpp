@@ -164,7 +164,7 @@ LONG HiveRegistry::OpenKey(HKEY root, std::string_view subKey, HKEY* result) {
     for (const auto& n : names) {
         key = key->FindChild(n);
         if (!key) return ERROR_FILE_NOT_FOUND;
-        path.push_back(Folded(n));
+        path.push_back(n);
     }
     *result = NewHandle(key, std::move(path));
     return ERROR_SUCCESS;
@@ -207,7 +207,7 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
             created = true;
         }
         key = child;
-        path.push_back(Folded(n));
+        path.push_back(n);
     }
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     const LONG saved = op.Finish(ERROR_SUCCESS);
@@ -269,7 +269,8 @@ LONG HiveRegistry::RegEnumKeyExA(HKEY handle, DWORD index, char* name, DWORD* cc
     if (!child) return ERROR_NO_MORE_ITEMS;
     if ((status = CopyName(Utf16ToUtf8(child->name), name, cchName))) return status;
     if (cchClass) {
-        if ((status = CopyName(Utf16ToUtf8(child->keyClass), keyClass, cchClass))) return status;
+        const std::string cls = child->keyClass ? Utf16ToUtf8(*child->keyClass) : std::string();
+        if ((status = CopyName(cls, keyClass, cchClass))) return status;
     }
     if (lastWriteTime) std::memcpy(lastWriteTime, &child->modified, sizeof child->modified);
     return ERROR_SUCCESS;

@@ -61,7 +61,7 @@ protected:
 
 private:
     struct Handle {
-        std::vector<std::u16string> path;  // folded components
+        std::vector<std::u16string> path;  // components from the root
         HiveKey* key = nullptr;
         std::uint64_t generation = 0;
     };

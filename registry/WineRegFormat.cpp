@@ -130,7 +130,7 @@ private:
         block.key = key_;
         block.gapBegin = contentEnd_;
         block.bodyBegin = lineBegin_;
-        key_->blocks.push_back(static_cast<std::uint32_t>(layout_.blocks.size()));
+        key_->AddBlock(static_cast<std::uint32_t>(layout_.blocks.size()));
         layout_.blocks.push_back(block);
         return true;
     }
@@ -146,19 +146,12 @@ private:
             if (end == std::u16string::npos) end = path.size();
             if (end > start) {
                 std::u16string_view name(path.data() + start, end - start);
-                std::u16string folded = Folded(name);
-                if (depth < chain_.size() && chain_[depth].first == folded) {
-                    key = chain_[depth].second;
+                if (depth < chain_.size() && CompareNames(chain_[depth]->name, name) == 0) {
+                    key = chain_[depth];
                 } else {
                     chain_.resize(depth);
-                    HiveKey* child = nullptr;
-                    const auto it = key->children.find(folded);
-                    if (it != key->children.end())
-                        child = it->second.get();
-                    else
-                        child = key->AddChild(std::u16string(name), modified);
-                    key = child;
-                    chain_.emplace_back(std::move(folded), key);
+                    key = key->FindOrAddChild(name, modified);
+                    chain_.push_back(key);
                 }
                 ++depth;
             }
@@ -181,8 +174,7 @@ private:
             std::size_t i = p + 8;
             std::u16string cls;
             if (!ParseEscaped(line_, i, '"', cls)) return Fail(lineNo_, Quoted("Malformed class"));
-            key_->keyClass = std::move(cls);
-            key_->hasClass = true;
+            key_->keyClass = hive_.InternClass(cls);
         } else if (opt.rfind("#link", 0) == 0) {
             key_->isLink = true;
         }
@@ -284,11 +276,11 @@ private:
     std::size_t lineNo_ = 0;
     std::size_t contentEnd_ = 0;
     HiveKey* key_ = nullptr;
-    std::vector<std::pair<std::u16string, HiveKey*>> chain_;
+    std::vector<HiveKey*> chain_;
 };
 
 bool NeedsBlock(const HiveKey& key) {
-    return !key.values.empty() || key.children.empty() || key.hasClass || key.isLink;
+    return !key.values.empty() || key.children.empty() || key.keyClass || key.isLink;
 }
 
 void AppendValue(std::string& out, const HiveValue& v) {
@@ -365,9 +357,9 @@ void AppendBlockBody(std::string& out, const HiveKey& key) {
     AppendHex(out, static_cast<unsigned>(key.modified >> 32), 0);
     AppendHex(out, static_cast<unsigned>(key.modified & 0xFFFFFFFFu), 8);
     out += '\n';
-    if (key.hasClass) {
+    if (key.keyClass) {
         out += "#class=\"";
-        AppendEscaped(out, key.keyClass, false);
+        AppendEscaped(out, *key.keyClass, false);
         out += "\"\n";
     }
     if (key.isLink) out += "#link\n";
@@ -499,8 +491,7 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     while (!stack.empty()) {
         HiveKey* key = stack.back();
         stack.pop_back();
-        std::vector<std::uint32_t> old;
-        old.swap(key->blocks);
+        const std::vector<std::uint32_t> old = key->TakeBlocks();
         if (!old.empty()) {
             anchor = old.front() + 1;
             if (key->dirty) {
@@ -512,7 +503,7 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
         }
         key->dirty = false;
         for (auto it = key->children.rbegin(); it != key->children.rend(); ++it)
-            stack.push_back(it->second.get());
+            stack.push_back(it->get());
     }
     std::stable_sort(added.begin(), added.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -524,7 +515,7 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     next.preambleEnd = out.size();
 
     auto record = [&](HiveKey* key, std::size_t gapBegin, std::size_t bodyBegin) {
-        key->blocks.push_back(static_cast<std::uint32_t>(next.blocks.size()));
+        key->AddBlock(static_cast<std::uint32_t>(next.blocks.size()));
         next.blocks.push_back({key, gapBegin, bodyBegin, out.size()});
     };
     auto emitGenerated = [&](HiveKey* key, std::string_view gap) {

@@ -15,7 +15,7 @@ namespace moatgate {
 inline constexpr std::string_view kWineRegistryHeader = "WINE REGISTRY Version 2";
 
 // Where each key's text stands in the file the hive was read from (or last
-// written to). Keys refer to their blocks by index (HiveKey::blocks).
+// written to). Keys refer to their blocks by index (HiveKey::AddBlock).
 struct FileLayout {
     struct Block {
         HiveKey* key = nullptr;  // null once the key is gone

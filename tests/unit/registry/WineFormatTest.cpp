@@ -19,7 +19,7 @@ std::string Fixture(const std::string& name) { return ReadFile(kDataDir + "/" + 
 
 void MarkAllDirty(HiveKey& key) {
     key.dirty = true;
-    for (auto& [name, child] : key.children) MarkAllDirty(*child);
+    for (auto& child : key.children) MarkAllDirty(*child);
 }
 
 const HiveValue* ValueAt(Hive& hive, const std::u16string& path, const std::u16string& name) {
@@ -28,7 +28,7 @@ const HiveValue* ValueAt(Hive& hive, const std::u16string& path, const std::u16s
     while (start <= path.size()) {
         std::size_t end = path.find(u'\\', start);
         if (end == std::u16string::npos) end = path.size();
-        folded.push_back(Folded(path.substr(start, end - start)));
+        folded.push_back(path.substr(start, end - start));
         start = end + 1;
     }
     const HiveKey* key = hive.Find(folded);

@@ -1,0 +1,161 @@
+// The store at the sizes of a large imported restricted-sites list: open and
+// parse, one durable write, a full enumeration of the zone map, and an import.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "FileStore.h"
+#include "HiveRegistry.h"
+#include "KeyPaths.h"
+#include "NewStore.h"
+#include "RegFile.h"
+#include "RegTool.h"
+#include "Registry.h"
+#include "WineRegFormat.h"
+
+namespace moatgate {
+namespace {
+
+std::string DomainName(int i) { return "site" + std::to_string(i * 7919 % 1000003) + ".example"; }
+
+// N domain keys with "*" = 4, one in five with one or two subdomain keys holding
+// "http"/"https", and about 1 MB of unrelated settings.
+std::string StoreText(int n) {
+    static std::map<int, std::string> cache;
+    if (auto it = cache.find(n); it != cache.end()) return it->second;
+    MemoryStore reg;
+    SeedNewStore(reg);
+    auto dword = [&](HKEY k, const char* name, std::uint32_t v) {
+        const unsigned char b[4] = {static_cast<unsigned char>(v), 0, 0, 0};
+        reg.RegSetValueExA(k, name, 0, REG_DWORD, b, 4);
+    };
+    for (int i = 0; i < n; ++i) {
+        const std::string domain = std::string(kZoneMapDomainsKey) + "\\" + DomainName(i);
+        HKEY k = 0;
+        reg.RegCreateKeyExA(HKEY_CURRENT_USER, domain, 0, "REG_DWORD", 0, 0x3F, nullptr, &k, nullptr);
+        dword(k, "*", 4);
+        reg.RegCloseKey(k);
+        for (int s = 0; i % 5 == 0 && s < 1 + (i / 5) % 2; ++s) {
+            reg.RegCreateKeyExA(HKEY_CURRENT_USER, domain + (s ? "\\www" : "\\mail"), 0, "REG_DWORD", 0, 0x3F, nullptr,
+                                &k, nullptr);
+            dword(k, "http", 4);
+            dword(k, "https", 4);
+            reg.RegCloseKey(k);
+        }
+    }
+    for (int i = 0; i < 2000; ++i) {
+        HKEY k = 0;
+        reg.RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vendor" + std::to_string(i / 40) + "\\App" + std::to_string(i),
+                            0, "", 0, 0x3F, nullptr, &k, nullptr);
+        for (int v = 0; v < 8; ++v) {
+            const std::string data = "C:\\Program Files\\Vendor\\App" + std::to_string(i) + "\\setting" + std::to_string(v);
+            reg.RegSetValueExA(k, "Setting" + std::to_string(v), 0, REG_SZ,
+                               reinterpret_cast<const unsigned char*>(data.c_str()), static_cast<DWORD>(data.size()));
+        }
+        reg.RegCloseKey(k);
+    }
+    FileLayout layout = NewFileLayout();
+    return cache[n] = SaveRegistryText(reg.GetHive(), layout);
+}
+
+struct BenchDir {
+    std::filesystem::path path;
+    BenchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "moatgate-bench-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~BenchDir() { std::filesystem::remove_all(path); }
+    std::string Write(const std::string& name, const std::string& text) const {
+        const std::string file = (path / name).string();
+        std::ofstream(file, std::ios::binary) << text;
+        return file;
+    }
+};
+
+std::unique_ptr<FileStore> Open(const std::string& path) {
+    std::string error;
+    auto store = FileStore::Open(path, error);
+    if (!store) std::abort();
+    return store;
+}
+
+void BM_OpenAndParse(benchmark::State& state) {
+    BenchDir dir;
+    const std::string text = StoreText(static_cast<int>(state.range(0)));
+    const std::string path = dir.Write("user.reg", text);
+    for (auto _ : state) benchmark::DoNotOptimize(Open(path));
+    state.counters["file_MB"] = static_cast<double>(text.size()) / 1e6;
+}
+
+void BM_DurableWrite(benchmark::State& state) {
+    BenchDir dir;
+    const std::string path = dir.Write("user.reg", StoreText(static_cast<int>(state.range(0))));
+    auto store = Open(path);
+    const std::string key = std::string(kZoneMapDomainsKey) + "\\" + DomainName(1);
+    std::int64_t zone = 2;
+    for (auto _ : state) {
+        zone = zone == 2 ? 4 : 2;
+        WriteRegistryValue(*store, HKEY_CURRENT_USER, key, "*", zone, REG_DWORD);
+    }
+    if (ReadRegistryValueText(*store, HKEY_CURRENT_USER, key, "*") != std::to_string(zone)) std::abort();
+}
+
+void BM_EnumerateZoneMap(benchmark::State& state) {
+    BenchDir dir;
+    const std::string path = dir.Write("user.reg", StoreText(static_cast<int>(state.range(0))));
+    auto store = Open(path);
+    std::size_t count = 0;
+    for (auto _ : state) {
+        StoreScope scope(*store, false);
+        HKEY base = 0;
+        store->RegOpenKeyA(HKEY_CURRENT_USER, std::string(kZoneMapDomainsKey) + "\\", &base);
+        char name[256];
+        count = 0;
+        for (DWORD i = 0;; ++i) {
+            DWORD cch = sizeof name;
+            if (store->RegEnumKeyExA(base, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            ++count;
+        }
+        store->RegCloseKey(base);
+    }
+    if (count != static_cast<std::size_t>(state.range(0))) std::abort();
+}
+
+void BM_ImportRegFile(benchmark::State& state) {
+    BenchDir dir;
+    const int n = static_cast<int>(state.range(0));
+    std::string text = "Windows Registry Editor Version 5.00\r\n";
+    for (int i = 0; i < n; ++i)
+        text += "\r\n[HKEY_CURRENT_USER\\" + std::string(kZoneMapDomainsKey) + "\\" + DomainName(i) +
+                "]\r\n\"*\"=dword:00000004\r\n";
+    const std::string regFile = dir.Write("list.reg", EncodeRegFile(text));
+    const std::string fresh = StoreText(0);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string path = dir.Write("user.reg", fresh);
+        auto store = Open(path);
+        state.ResumeTiming();
+        std::istringstream in;
+        std::ostringstream out, err;
+        if (RunRegTool({"import", regFile}, *store, in, out, err) != 0) std::abort();
+    }
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_RSS_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+#define SIZES Arg(2000)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_OpenAndParse)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_DurableWrite)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_EnumerateZoneMap)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ImportRegFile)->SIZES->Repetitions(3)->ReportAggregatesOnly(true);
+
+}  // namespace
+}  // namespace moatgate
+
+BENCHMARK_MAIN();
