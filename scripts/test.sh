@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the fuzz targets for a
+# bounded time, then the unit tests (debug build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, warnings as errors) through CTest.
+# FUZZ_SECONDS sets each fuzz target's time (default 30; 0 skips them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+fuzz_seconds="${FUZZ_SECONDS:-30}"
+scripts/deps.sh --fuzz
+
+cmake --preset debug >/dev/null
+cmake --build --preset debug
+# The benchmarks are not run here, but they must keep building.
+cmake --preset release >/dev/null
+cmake --build --preset release
+
+if [ "$fuzz_seconds" -gt 0 ]; then
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  for target in store_file reg_file; do
+    case "$target" in
+      store_file) corpus="fuzz/corpus/store tests/data" ;;
+      reg_file) corpus="fuzz/corpus/regfile" ;;
+    esac
+    mkdir -p "$work/$target"
+    echo "Fuzzing $target for ${fuzz_seconds}s"
+    # shellcheck disable=SC2086
+    build/fuzz/fuzz/fuzz_$target -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 \
+      -artifact_prefix="$work/$target-" -print_final_stats=0 "$work/$target" $corpus 2>"$work/$target.log" || {
+        tail -40 "$work/$target.log"
+        echo "fuzz_$target found a failure"
+        exit 1
+      }
+    grep -E '^Done [0-9]+ runs' "$work/$target.log" || true
+  done
+fi
+
+ctest --preset debug -j 2
