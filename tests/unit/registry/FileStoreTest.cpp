@@ -112,6 +112,20 @@ TEST(FileStore, ChangesByAnotherWriterAreSeenAndNeverReverted) {
     EXPECT_EQ(Get(*third, "b"), "2");
     EXPECT_EQ(Get(*third, "c"), "3");
 
+    // So is a change made by another process.
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::string error;
+        auto child = FileStore::Open(path, error);
+        if (child) Put(*child, "fromChild", 5);
+        ::_exit(child ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(Get(*first, "fromChild"), "5");
+
     // An editor that rewrites the file in place is noticed too.
     std::string text = ReadFile(path);
     const std::size_t at = text.find("\"a\"=dword:00000001");
