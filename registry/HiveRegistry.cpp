@@ -2,79 +2,10 @@
 
 #include <cstring>
 
+#include "AnsiBoundary.h"
 #include "Unicode.h"
 
 namespace moatgate {
-
-namespace {
-
-constexpr std::size_t kMaxKeyNameLength = 255;
-constexpr std::size_t kMaxValueNameLength = 16383;
-
-// Splits a key path into its components; empty components (a trailing or doubled
-// separator) name nothing.
-LONG SplitPath(std::string_view utf8, std::vector<std::u16string>& names) {
-    names.clear();
-    std::u16string all;
-    if (!Utf8ToUtf16(utf8, all)) return ERROR_INVALID_PARAMETER;
-    std::size_t start = 0;
-    while (start <= all.size()) {
-        std::size_t end = all.find(u'\\', start);
-        if (end == std::u16string::npos) end = all.size();
-        if (end > start) names.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return ERROR_SUCCESS;
-}
-
-LONG ToName(std::string_view utf8, std::u16string& name) {
-    return Utf8ToUtf16(utf8, name) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-}
-
-std::vector<unsigned char> ToBytes(std::u16string_view s) {
-    std::vector<unsigned char> out(s.size() * 2);
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        out[2 * i] = static_cast<unsigned char>(s[i] & 0xFF);
-        out[2 * i + 1] = static_cast<unsigned char>(s[i] >> 8);
-    }
-    return out;
-}
-
-// What a value's data looks like through the A functions: string types in UTF-8.
-std::string ExternalData(const HiveValue& v) {
-    if (!IsStringType(v.type)) return std::string(v.data.begin(), v.data.end());
-    std::u16string units(v.data.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(v.data[2 * i] | (v.data[2 * i + 1] << 8));
-    return Utf16ToUtf8(units);
-}
-
-// Copies a name into a caller's buffer, or reports the size needed.
-LONG CopyName(const std::string& name, char* buffer, DWORD* cch) {
-    if (!cch) return ERROR_INVALID_PARAMETER;
-    if (!buffer || name.size() + 1 > *cch) {
-        *cch = static_cast<DWORD>(name.size());
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(buffer, name.data(), name.size());
-    buffer[name.size()] = '\0';
-    *cch = static_cast<DWORD>(name.size());
-    return ERROR_SUCCESS;
-}
-
-LONG CopyData(const std::string& bytes, unsigned char* data, DWORD* cb) {
-    if (!cb) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
-    const DWORD size = static_cast<DWORD>(bytes.size());
-    if (data && size > *cb) {
-        *cb = size;
-        return ERROR_MORE_DATA;
-    }
-    if (data && size) std::memcpy(data, bytes.data(), size);
-    *cb = size;
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
 
 // Brackets one call: outside a scope it makes the hive current first and, for a
 // change, saves it afterwards.
@@ -159,7 +90,7 @@ LONG HiveRegistry::OpenKey(HKEY root, std::string_view subKey, HKEY* result) {
     HiveKey* key = Resolve(root, status);
     if (!key) return status;
     std::vector<std::u16string> names;
-    if ((status = SplitPath(subKey, names))) return status;
+    if ((status = SplitKeyPath(subKey, names))) return status;
     std::vector<std::u16string> path = PathOf(root);
     for (const auto& n : names) {
         key = key->FindChild(n);
@@ -187,10 +118,10 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
     // Volatile keys would vanish from a file store; only lasting keys are offered.
     if (options != REG_OPTION_NON_VOLATILE) return ERROR_INVALID_PARAMETER;
     std::vector<std::u16string> names;
-    LONG status = SplitPath(subKey, names);
+    LONG status = SplitKeyPath(subKey, names);
     if (status) return status;
     std::u16string cls;
-    if ((status = ToName(keyClass, cls))) return status;
+    if ((status = ToWideName(keyClass, cls))) return status;
     for (const auto& n : names)
         if (n.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
 
@@ -218,22 +149,12 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
 
 LONG HiveRegistry::RegSetValueExA(HKEY handle, std::string_view name, DWORD, DWORD type,
                                   const unsigned char* data, DWORD cb) {
-    if (cb && !data) return ERROR_INVALID_PARAMETER;
     std::u16string valueName;
-    LONG status = ToName(name, valueName);
+    LONG status = ToWideName(name, valueName);
     if (status) return status;
     if (valueName.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
     std::vector<unsigned char> stored;
-    if (IsStringType(type)) {
-        // As the platform does: a count that left out the terminator takes it in.
-        if (cb && data[cb - 1] && !data[cb]) ++cb;
-        std::u16string units;
-        if (!Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), cb), units))
-            return ERROR_INVALID_PARAMETER;
-        stored = ToBytes(units);
-    } else {
-        stored.assign(data, data + cb);
-    }
+    if ((status = StoredData(type, data, cb, stored))) return status;
 
     Operation op(*this, true);
     if (op.Status()) return op.Status();
@@ -246,7 +167,7 @@ LONG HiveRegistry::RegSetValueExA(HKEY handle, std::string_view name, DWORD, DWO
 LONG HiveRegistry::RegQueryValueExA(HKEY handle, std::string_view name, DWORD*, DWORD* type,
                                     unsigned char* data, DWORD* cb) {
     std::u16string valueName;
-    LONG status = ToName(name, valueName);
+    LONG status = ToWideName(name, valueName);
     if (status) return status;
     Operation op(*this, false);
     if (op.Status()) return op.Status();
@@ -255,7 +176,7 @@ LONG HiveRegistry::RegQueryValueExA(HKEY handle, std::string_view name, DWORD*, 
     const HiveValue* v = key->FindValue(valueName);
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
-    return CopyData(ExternalData(*v), data, cb);
+    return CopyDataOut(ExternalData(v->type, v->data.data(), v->data.size()), data, cb);
 }
 
 LONG HiveRegistry::RegEnumKeyExA(HKEY handle, DWORD index, char* name, DWORD* cchName, DWORD*,
@@ -267,10 +188,10 @@ LONG HiveRegistry::RegEnumKeyExA(HKEY handle, DWORD index, char* name, DWORD* cc
     if (!key) return status;
     const HiveKey* child = key->ChildAt(index);
     if (!child) return ERROR_NO_MORE_ITEMS;
-    if ((status = CopyName(Utf16ToUtf8(child->name), name, cchName))) return status;
+    if ((status = CopyNameOut(Utf16ToUtf8(child->name), name, cchName))) return status;
     if (cchClass) {
         const std::string cls = child->keyClass ? Utf16ToUtf8(*child->keyClass) : std::string();
-        if ((status = CopyName(cls, keyClass, cchClass))) return status;
+        if ((status = CopyNameOut(cls, keyClass, cchClass))) return status;
     }
     if (lastWriteTime) std::memcpy(lastWriteTime, &child->modified, sizeof child->modified);
     return ERROR_SUCCESS;
@@ -285,14 +206,14 @@ LONG HiveRegistry::RegEnumValueA(HKEY handle, DWORD index, char* name, DWORD* cc
     if (!key) return status;
     if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
     const HiveValue& v = key->values[index];
-    if ((status = CopyName(Utf16ToUtf8(v.name), name, cchName))) return status;
+    if ((status = CopyNameOut(Utf16ToUtf8(v.name), name, cchName))) return status;
     if (type) *type = v.type;
-    return CopyData(ExternalData(v), data, cbData);
+    return CopyDataOut(ExternalData(v.type, v.data.data(), v.data.size()), data, cbData);
 }
 
 LONG HiveRegistry::RegDeleteKeyA(HKEY root, std::string_view subKey) {
     std::vector<std::u16string> names;
-    LONG status = SplitPath(subKey, names);
+    LONG status = SplitKeyPath(subKey, names);
     if (status) return status;
     Operation op(*this, true);
     if (op.Status()) return op.Status();
@@ -309,7 +230,7 @@ LONG HiveRegistry::RegDeleteKeyA(HKEY root, std::string_view subKey) {
 
 LONG HiveRegistry::RegDeleteValueA(HKEY handle, std::string_view name) {
     std::u16string valueName;
-    LONG status = ToName(name, valueName);
+    LONG status = ToWideName(name, valueName);
     if (status) return status;
     Operation op(*this, true);
     if (op.Status()) return op.Status();

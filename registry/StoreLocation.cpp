@@ -1,12 +1,14 @@
 #include "StoreLocation.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
+#ifdef _WIN32
+#include "WindowsStore.h"
+#else
+#include <sys/stat.h>
+
 #include "FileStore.h"
+#endif
 
 namespace moatgate {
 
@@ -36,6 +38,12 @@ StoreLocation ChooseStoreLocation(const EnvLookup& env) {
     return loc;
 }
 
+#ifdef _WIN32
+std::unique_ptr<RegistryApi> OpenConfiguredStore(const EnvLookup&, std::string&) {
+    // On Windows the store is the registry itself.
+    return std::make_unique<WindowsStore>();
+}
+#else
 std::unique_ptr<RegistryApi> OpenConfiguredStore(const EnvLookup& env, std::string& error) {
     const StoreLocation loc = ChooseStoreLocation(env);
     const std::filesystem::path dir = std::filesystem::path(loc.path).parent_path();
@@ -60,5 +68,7 @@ std::unique_ptr<RegistryApi> OpenConfiguredStore(const EnvLookup& env, std::stri
     auto store = FileStore::Open(loc.path, error);
     return store;
 }
+
+#endif
 
 }  // namespace moatgate

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,9 +16,11 @@ namespace moatgate::test {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "moatgate-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        std::random_device random;
+        for (;;) {
+            path_ = std::filesystem::temp_directory_path() / ("moatgate-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(path_)) break;
+        }
     }
     ~TempDir() {
         std::error_code ec;

@@ -4,8 +4,13 @@
 
 #include <memory>
 
-#include "FileStore.h"
 #include "HiveRegistry.h"
+#ifdef _WIN32
+#include "RegFile.h"
+#include "WindowsStore.h"
+#else
+#include "FileStore.h"
+#endif
 #include "TestSupport.h"
 
 namespace moatgate {
@@ -17,7 +22,16 @@ struct MemoryFactory {
     std::unique_ptr<RegistryApi> Make() { return std::make_unique<MemoryStore>(); }
 };
 
-struct FileFactory {
+#ifdef _WIN32
+// The platform's registry (Wine's, in CI): the tests work below one key of their own.
+struct PlatformFactory {
+    WindowsStore store;
+    PlatformFactory() { DeleteKeyTree(store, "Software\\MoatTest"); }
+    ~PlatformFactory() { DeleteKeyTree(store, "Software\\MoatTest"); }
+    std::unique_ptr<RegistryApi> Make() { return std::make_unique<WindowsStore>(); }
+};
+#else
+struct PlatformFactory {
     TempDir dir;
     std::unique_ptr<RegistryApi> Make() {
         std::string error;
@@ -26,6 +40,7 @@ struct FileFactory {
         return store;
     }
 };
+#endif
 
 template <typename Factory>
 class StoreContract : public ::testing::Test {
@@ -34,7 +49,7 @@ protected:
     std::unique_ptr<RegistryApi> store = factory.Make();
 };
 
-using Stores = ::testing::Types<MemoryFactory, FileFactory>;
+using Stores = ::testing::Types<MemoryFactory, PlatformFactory>;
 TYPED_TEST_SUITE(StoreContract, Stores);
 
 TYPED_TEST(StoreContract, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
@@ -256,6 +271,26 @@ TYPED_TEST(StoreContract, UnrepresentableNamesFailInsteadOfBeingAltered) {
     EXPECT_TRUE(ValueNames(reg, k).empty());
     reg.RegCloseKey(k);
     EXPECT_NE(reg.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\bad\xff", &k), 0);
+}
+
+TYPED_TEST(StoreContract, NamesOutsideTheAnsiCodePageSurvive) {
+    RegistryApi& reg = *this->store;
+    const std::string keyName = "b\xc3\xbc" "cher \xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x8c\x8d";
+    const std::string valueName = "\xd0\xb7\xd0\xbe\xd0\xbd\xd0\xb0 \xf0\x9f\x98\x80";
+    const std::string text = "\xce\xb1\xce\xb2\xce\xb3 \xe2\x82\xac";
+    HKEY k = Create(reg, "Software\\MoatTest\\Intl\\" + keyName);
+    ASSERT_NE(k, 0u);
+    ASSERT_EQ(SetBytes(reg, k, valueName, REG_SZ, text), 0);
+    reg.RegCloseKey(k);
+    HKEY parent = 0;
+    ASSERT_EQ(reg.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\MoatTest\\Intl", &parent), 0);
+    EXPECT_EQ(SubkeyNames(reg, parent), std::vector<std::string>{keyName});
+    reg.RegCloseKey(parent);
+    ASSERT_EQ(reg.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\MoatTest\\Intl\\" + keyName, &k), 0);
+    EXPECT_EQ(ValueNames(reg, k), std::vector<std::string>{valueName});
+    const std::string read = Query(reg, k, valueName);
+    EXPECT_EQ(read.substr(0, read.find('\0')), text);
+    reg.RegCloseKey(k);
 }
 
 }  // namespace
