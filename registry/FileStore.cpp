@@ -63,8 +63,9 @@ FileStore::FileStore(std::string path) : path_(std::move(path)), clock_(&Hive::S
 
 FileStore::~FileStore() { Unlock(); }
 
-std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string& error) {
+std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string& error, WriteGuard guard) {
     std::unique_ptr<FileStore> store(new FileStore(path));
+    store->writeGuard_ = std::move(guard);
     if (store->PrepareRead() != ERROR_SUCCESS) {
         error = store->lastError_;
         return nullptr;
@@ -152,6 +153,9 @@ LONG FileStore::PrepareRead() {
 
 LONG FileStore::PrepareWrite() {
     Unlock();
+    if (writeGuard_) {
+        if (std::string reason = writeGuard_(); !reason.empty()) return Fail(ERROR_ACCESS_DENIED, std::move(reason));
+    }
     for (int attempt = 0; attempt < 1000; ++attempt) {
         Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
         if (fd.get() < 0) {
@@ -245,6 +249,9 @@ LONG FileStore::WriteReplacement(const std::string& text, unsigned mode, const O
 }
 
 LONG FileStore::CreateNew() {
+    if (writeGuard_) {
+        if (std::string reason = writeGuard_(); !reason.empty()) return Fail(ERROR_ACCESS_DENIED, std::move(reason));
+    }
     MemoryStore seed;
     seed.GetHive().SetClock(clock_);
     SeedNewStore(seed);

@@ -5,6 +5,7 @@
 // atomically, under an advisory lock, before the call returns.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,15 +16,21 @@ namespace moatgate {
 
 class FileStore : public HiveRegistry {
 public:
+    // Asked before every write: a non-empty answer is why the file must not be
+    // written now (a Wine prefix whose server runs); the write then fails with it.
+    using WriteGuard = std::function<std::string()>;
+
     // Opens the store, creating it as a new store when the file does not exist.
     // Null, with `error` naming the file (and the line), when it cannot be read.
-    static std::unique_ptr<FileStore> Open(const std::string& path, std::string& error);
+    static std::unique_ptr<FileStore> Open(const std::string& path, std::string& error,
+                                           WriteGuard guard = nullptr);
     ~FileStore() override;
 
     const std::string& Path() const { return path_; }
     std::string LastErrorText() const override { return lastError_; }
     // For tests: the clock that stamps changed keys.
     void SetClock(Hive::Clock clock);
+
 
 protected:
     LONG PrepareRead() override;
@@ -58,6 +65,7 @@ private:
     int lockFd_ = -1;
     std::string lastError_;
     Hive::Clock clock_;
+    WriteGuard writeGuard_;
 };
 
 }  // namespace moatgate

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "FileStore.h"
+#include "WinePrefix.h"
 #endif
 
 namespace moatgate {
@@ -65,8 +66,11 @@ std::unique_ptr<RegistryApi> OpenConfiguredStore(const EnvLookup& env, std::stri
             ::chmod(dir.c_str(), 0700);
         }
     }
-    auto store = FileStore::Open(loc.path, error);
-    return store;
+    // Never write a Wine prefix's registry behind its running server's back.
+    const std::string prefix = loc.winePrefix.empty() ? WinePrefixOf(loc.path) : loc.winePrefix;
+    FileStore::WriteGuard guard;
+    if (!prefix.empty()) guard = [prefix] { return WinePrefixBusyReason(prefix); };
+    return FileStore::Open(loc.path, error, std::move(guard));
 }
 
 #endif

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing.
-# Usage: scripts/deps.sh [--fuzz]
+# Usage: scripts/deps.sh [--all]   (--all: also what the tests need: clang for
+# the fuzz targets, mingw-w64 for the Windows build, Wine to run it and judge the
+# file store)
 set -euo pipefail
 need=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
-if [ "${1:-}" = "--fuzz" ]; then
-  need+=(clang libclang-rt-14-dev)
+if [ "${1:-}" = "--all" ]; then
+  need+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix googletest wine wine64)
 fi
 missing=()
 for package in "${need[@]}"; do

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the fuzz targets for a
-# bounded time, then the unit tests (debug build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, warnings as errors) through CTest.
+# bounded time, then through CTest the unit tests (debug build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors), the
+# Windows build's tests under Wine, and the checks that Wine and the file store
+# agree.
 # FUZZ_SECONDS sets each fuzz target's time (default 30; 0 skips them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fuzz_seconds="${FUZZ_SECONDS:-30}"
-scripts/deps.sh --fuzz
+scripts/deps.sh --all
 
-cmake --preset debug >/dev/null
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+cmake --preset debug -DMOATGATE_WINE_TESTS=ON -DMOATGATE_WINDOWS_BUILD_DIR="$PWD/build/windows" >/dev/null
 cmake --build --preset debug
 # The benchmarks are not run here, but they must keep building.
 cmake --preset release >/dev/null

@@ -158,6 +158,34 @@ TEST(FileStore, AFileThatDoesNotParseIsNeverWritten) {
     EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
 }
 
+TEST(FileStore, AGuardThatSaysNoStopsEveryWriteButNoRead) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    std::string busy;
+    auto guard = [&busy] { return busy; };
+    std::string error;
+    busy = "prefix in use";
+    EXPECT_FALSE(FileStore::Open(path, error, guard));  // not even a new store is created
+    EXPECT_EQ(error, "prefix in use");
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    busy.clear();
+    auto store = FileStore::Open(path, error, guard);
+    ASSERT_TRUE(store) << error;
+    const std::string before = ReadFile(path);
+    busy = "prefix in use";
+    HKEY k = 0;
+    EXPECT_EQ(store->RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, "", 0, 0x3F, nullptr, &k, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(store->LastErrorText(), "prefix in use");
+    Put(*store, "x", 1);
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(ReadRegistryValueText(*store, HKEY_CURRENT_USER, kProtocolDefaultsKey, "http"), "3");
+    busy.clear();
+    Put(*store, "x", 1);
+    EXPECT_EQ(Get(*OpenStore(path), "x"), "1");
+}
+
 TEST(FileStore, AWriteScopeCommitsOnceOrNotAtAll) {
     TempDir dir;
     const std::string path = dir.file("user.reg");
