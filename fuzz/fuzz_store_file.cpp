@@ -1,9 +1,11 @@
 // Any input: the reader never crashes; a file it accepts is written back byte for
-// byte, and written anew as Wine writes it, it reads back to the same keys and values.
+// byte; after changes to some of its keys (or all), what is written reads back to
+// the same keys and values.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "WineRegFormat.h"
 
@@ -11,9 +13,19 @@ namespace {
 
 using namespace moatgate;
 
-void MarkAllDirty(HiveKey& key) {
-    key.dirty = true;
-    for (auto& child : key.children) MarkAllDirty(*child);
+// Changes every step-th key in the walk (step 1: all of them): stamps it, and
+// gives every other one of those a new subkey with a value.
+void ChangeSome(Hive& hive, HiveKey& key, std::size_t step, std::size_t& counter) {
+    std::vector<HiveKey*> children;
+    for (auto& child : key.children) children.push_back(child.get());
+    if (counter++ % step == 0) {
+        hive.MarkDirty(key);
+        if ((counter / step) % 2 && !key.FindChild(u"fuzz.example")) {
+            HiveKey* added = hive.CreateSubkey(key, u"fuzz.example", u"REG_DWORD", true);
+            hive.SetValue(*added, u"*", REG_DWORD, {2, 0, 0, 0});
+        }
+    }
+    for (HiveKey* child : children) ChangeSome(hive, *child, step, counter);
 }
 
 bool SameTree(const HiveKey& a, const HiveKey& b) {
@@ -41,7 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParseError error;
     if (!LoadRegistryText(text, hive, layout, error)) return 0;
     if (SaveRegistryText(hive, layout) != text) std::abort();
-    MarkAllDirty(hive.Root());
+    const std::size_t step = size ? 1 + data[size - 1] % 16 : 1;
+    std::size_t counter = 0;
+    ChangeSome(hive, hive.Root(), step, counter);
     const std::string rewritten = SaveRegistryText(hive, layout);
     Hive again;
     FileLayout againLayout;

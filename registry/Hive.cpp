@@ -111,18 +111,6 @@ void HiveKey::AddBlock(std::uint32_t block) {
         moreBlocks_.push_back(block);
 }
 
-std::vector<std::uint32_t> HiveKey::TakeBlocks() {
-    std::vector<std::uint32_t> out;
-    if (block_ != kNoBlock) {
-        out.reserve(1 + moreBlocks_.size());
-        out.push_back(block_);
-        out.insert(out.end(), moreBlocks_.begin(), moreBlocks_.end());
-    }
-    block_ = kNoBlock;
-    moreBlocks_.clear();
-    return out;
-}
-
 std::u16string HiveKey::Path() const {
     std::vector<const HiveKey*> chain;
     for (const HiveKey* k = this; k && k->parent; k = k->parent) chain.push_back(k);
@@ -161,14 +149,14 @@ const std::u16string* Hive::InternClass(std::u16string_view keyClass) {
 
 void Hive::Touch(HiveKey& key) {
     key.modified = Now();
-    key.dirty = true;
+    dirty_.insert(&key);
     changed_ = true;
 }
 
 HiveKey* Hive::CreateSubkey(HiveKey& parent, std::u16string childName,
                             std::u16string_view keyClass, bool withClass) {
     HiveKey* child = parent.AddChild(std::move(childName), Now());
-    child->dirty = true;
+    dirty_.insert(child);
     if (withClass && !keyClass.empty()) child->keyClass = InternClass(keyClass);
     Touch(parent);
     return child;
@@ -192,8 +180,9 @@ bool Hive::DeleteValue(HiveKey& key, std::u16string_view valueName) {
 
 void Hive::DeleteKey(HiveKey& key) {
     HiveKey* parent = key.parent;
-    const std::vector<std::uint32_t> blocks = key.TakeBlocks();
-    droppedBlocks_.insert(droppedBlocks_.end(), blocks.begin(), blocks.end());
+    if (key.FirstBlock() != HiveKey::kNoBlock) droppedBlocks_.push_back(key.FirstBlock());
+    droppedBlocks_.insert(droppedBlocks_.end(), key.MoreBlocks().begin(), key.MoreBlocks().end());
+    dirty_.erase(&key);
     parent->children.erase(parent->children.find(std::u16string_view(key.name)));  // destroys `key`
     parent->InvalidateCursor();
     ++generation_;

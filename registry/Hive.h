@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <unordered_set>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,7 +44,6 @@ public:
     const std::u16string* keyClass = nullptr;  // shared by the hive; null: no class
     bool isLink = false;
     std::uint64_t modified = 0;  // FILETIME: 100 ns units since 1601
-    bool dirty = false;          // its text in a file must be written anew
 
     HiveKey* FindChild(std::u16string_view name) const;
     // The index-th subkey; O(1) amortised when walked in order.
@@ -62,9 +62,12 @@ public:
     // Where a file holds the key's text (see FileLayout): usually one block, more
     // when a hand-written file names the key twice.
     void AddBlock(std::uint32_t block);
-    // Moves the block indices out, leaving none.
-    std::vector<std::uint32_t> TakeBlocks();
-    bool HasBlocks() const { return block_ != kNoBlock; }
+    std::uint32_t FirstBlock() const { return block_; }
+    const std::vector<std::uint32_t>& MoreBlocks() const { return moreBlocks_; }
+    void ClearBlocks() {
+        block_ = kNoBlock;
+        moreBlocks_.clear();
+    }
 
     // The key's path from the hive's root, components joined by `\`.
     std::u16string Path() const;
@@ -108,6 +111,12 @@ public:
     // The key must have no subkeys and must not be the root.
     void DeleteKey(HiveKey& key);
 
+    // Keys whose text in a file must be written anew (changed or created) since
+    // the last save.
+    void MarkDirty(HiveKey& key) { dirty_.insert(&key); }
+    const std::unordered_set<HiveKey*>& DirtyKeys() const { return dirty_; }
+    void ClearDirty() { dirty_.clear(); }
+
     // Bumped whenever keys disappear, so that cached key pointers are re-resolved.
     std::uint64_t Generation() const { return generation_; }
     bool Changed() const { return changed_; }
@@ -123,6 +132,7 @@ private:
     std::uint64_t generation_ = 0;
     bool changed_ = false;
     std::vector<std::uint32_t> droppedBlocks_;
+    std::unordered_set<HiveKey*> dirty_;
     std::set<std::u16string, std::less<>> classes_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <unordered_map>
 #include <utility>
 
 #include "Unicode.h"
@@ -131,6 +133,7 @@ private:
         block.gapBegin = contentEnd_;
         block.bodyBegin = lineBegin_;
         key_->AddBlock(static_cast<std::uint32_t>(layout_.blocks.size()));
+        layout_.order.push_back(static_cast<std::uint32_t>(layout_.blocks.size()));
         layout_.blocks.push_back(block);
         return true;
     }
@@ -471,85 +474,161 @@ FileLayout NewFileLayout() {
     return layout;
 }
 
-const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
-    enum Action : unsigned char { kVerbatim, kRegenerate, kDrop };
-    const std::size_t oldCount = layout.blocks.size();
-    for (std::uint32_t b : hive.DroppedBlocks())
-        if (b < oldCount) layout.blocks[b].key = nullptr;
-    hive.DroppedBlocks().clear();
+namespace {
 
-    std::vector<Action> action(oldCount, kVerbatim);
-    for (std::size_t i = 0; i < oldCount; ++i)
+enum Action : unsigned char { kVerbatim, kRegenerate, kDrop };
+constexpr std::uint32_t kAfterPreamble = HiveKey::kNoBlock;
+
+// The key that comes just before `key` in the registry's pre-order walk.
+const HiveKey* Predecessor(const HiveKey* key) {
+    const HiveKey* parent = key->parent;
+    if (!parent) return nullptr;
+    const auto it = parent->children.find(std::u16string_view(key->name));
+    if (it == parent->children.begin()) return parent;
+    const HiveKey* p = std::prev(it)->get();
+    while (!p->children.empty()) p = std::prev(p->children.end())->get();
+    return p;
+}
+
+// The block after which a key without one is written: the block of the nearest
+// key before it in the walk, which is where Wine's own order puts it.
+std::uint32_t AnchorOf(const HiveKey* key) {
+    for (const HiveKey* p = Predecessor(key); p; p = Predecessor(p))
+        if (p->FirstBlock() != HiveKey::kNoBlock) return p->FirstBlock();
+    return kAfterPreamble;
+}
+
+std::vector<const HiveKey*> Chain(const HiveKey* key) {
+    std::vector<const HiveKey*> chain;
+    for (; key; key = key->parent) chain.push_back(key);
+    return {chain.rbegin(), chain.rend()};
+}
+
+bool PreorderLess(const HiveKey* a, const HiveKey* b) {
+    const auto ca = Chain(a), cb = Chain(b);
+    for (std::size_t i = 0; i < ca.size() && i < cb.size(); ++i)
+        if (ca[i] != cb[i]) return CompareNames(ca[i]->name, cb[i]->name) < 0;
+    return ca.size() < cb.size();
+}
+
+bool Writable(const HiveKey& key) { return NeedsBlock(key) && (key.parent || !key.values.empty()); }
+
+// What becomes of the blocks of a key that changed or was created.
+void Decide(HiveKey& key, std::vector<unsigned char>& action,
+            std::unordered_map<std::uint32_t, std::vector<HiveKey*>>& added, std::uint32_t anchor) {
+    const std::uint32_t first = key.FirstBlock();
+    if (first != HiveKey::kNoBlock) {
+        action[first] = NeedsBlock(key) ? kRegenerate : kDrop;
+        for (std::uint32_t more : key.MoreBlocks()) action[more] = kDrop;
+        key.ClearBlocks();
+        if (action[first] == kRegenerate) key.AddBlock(first);
+    } else if (Writable(key)) {
+        added[anchor].push_back(&key);
+    }
+}
+
+// Renumbers the blocks in file order once dropped ones pile up.
+void Compact(FileLayout& layout) {
+    for (std::uint32_t id : layout.order) layout.blocks[id].key->ClearBlocks();
+    std::vector<FileLayout::Block> blocks;
+    blocks.reserve(layout.order.size());
+    for (std::uint32_t id : layout.order) {
+        blocks.push_back(layout.blocks[id]);
+        blocks.back().key->AddBlock(static_cast<std::uint32_t>(blocks.size() - 1));
+    }
+    layout.blocks = std::move(blocks);
+    for (std::uint32_t i = 0; i < layout.order.size(); ++i) layout.order[i] = i;
+}
+
+}  // namespace
+
+const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
+    for (std::uint32_t b : hive.DroppedBlocks())
+        if (b < layout.blocks.size()) layout.blocks[b].key = nullptr;
+    hive.DroppedBlocks().clear();
+    std::vector<unsigned char> action(layout.blocks.size(), kVerbatim);
+    for (std::size_t i = 0; i < layout.blocks.size(); ++i)
         if (!layout.blocks[i].key) action[i] = kDrop;
 
-    // Walk the tree in the registry's order. A key that changed is written anew in
-    // the place of its first block; a key that had no block yet goes after the
-    // last block the walk passed, which is where Wine's own order puts it.
-    std::vector<std::pair<std::size_t, HiveKey*>> added;  // (anchor, key); anchor 0 = preamble
-    std::size_t anchor = 0;
-    std::vector<HiveKey*> stack{&hive.Root()};
-    while (!stack.empty()) {
-        HiveKey* key = stack.back();
-        stack.pop_back();
-        const std::vector<std::uint32_t> old = key->TakeBlocks();
-        if (!old.empty()) {
-            anchor = old.front() + 1;
-            if (key->dirty) {
-                action[old.front()] = NeedsBlock(*key) ? kRegenerate : kDrop;
-                for (std::size_t i = 1; i < old.size(); ++i) action[old[i]] = kDrop;
-            }
-        } else if (NeedsBlock(*key) && (key->parent || !key->values.empty())) {
-            added.emplace_back(anchor, key);
+    // Only the keys that changed are looked at, unless so many did that one walk
+    // over the whole tree is cheaper than finding each one's place.
+    std::unordered_map<std::uint32_t, std::vector<HiveKey*>> added;  // by the block they follow
+    const auto& dirty = hive.DirtyKeys();
+    if (dirty.size() * 16 > layout.order.size() + 16) {
+        std::uint32_t anchor = kAfterPreamble;
+        std::vector<HiveKey*> stack{&hive.Root()};
+        while (!stack.empty()) {
+            HiveKey* key = stack.back();
+            stack.pop_back();
+            const std::uint32_t first = key->FirstBlock();
+            if (dirty.count(key)) Decide(*key, action, added, anchor);
+            if (first != HiveKey::kNoBlock) anchor = first;
+            for (auto it = key->children.rbegin(); it != key->children.rend(); ++it) stack.push_back(it->get());
         }
-        key->dirty = false;
-        for (auto it = key->children.rbegin(); it != key->children.rend(); ++it)
-            stack.push_back(it->get());
+    } else {
+        std::vector<std::pair<HiveKey*, std::uint32_t>> anchors;
+        anchors.reserve(dirty.size());
+        for (HiveKey* key : dirty)  // before any key's blocks change
+            anchors.emplace_back(key, key->FirstBlock() == HiveKey::kNoBlock ? AnchorOf(key) : 0);
+        for (auto& [key, anchor] : anchors) Decide(*key, action, added, anchor);
+        for (auto& [anchor, keys] : added) std::sort(keys.begin(), keys.end(), PreorderLess);
     }
-    std::stable_sort(added.begin(), added.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    hive.ClearDirty();
 
-    FileLayout next;
-    std::string& out = next.text;
-    out.reserve(layout.text.size() + added.size() * 128 + 256);
-    out.append(layout.text, 0, layout.preambleEnd);
-    next.preambleEnd = out.size();
+    const std::string old = std::move(layout.text);
+    std::string& out = layout.text;
+    out.clear();
+    out.reserve(old.size() + dirty.size() * 160 + 256);
+    out.append(old, 0, layout.preambleEnd);
+    layout.preambleEnd = out.size();
+    std::vector<std::uint32_t> order;
+    order.reserve(layout.order.size() + added.size());
 
-    auto record = [&](HiveKey* key, std::size_t gapBegin, std::size_t bodyBegin) {
-        key->AddBlock(static_cast<std::uint32_t>(next.blocks.size()));
-        next.blocks.push_back({key, gapBegin, bodyBegin, out.size()});
-    };
-    auto emitGenerated = [&](HiveKey* key, std::string_view gap) {
+    auto emitGenerated = [&](HiveKey& key, std::string_view gap) {
         if (!out.empty() && out.back() != '\n') out += '\n';
-        const std::size_t gapBegin = out.size();
+        FileLayout::Block block{&key, out.size(), 0, 0};
         out += gap;
-        const std::size_t bodyBegin = out.size();
-        AppendBlockBody(out, *key);
-        record(key, gapBegin, bodyBegin);
+        block.bodyBegin = out.size();
+        AppendBlockBody(out, key);
+        block.bodyEnd = out.size();
+        return block;
     };
-    std::size_t nextAdded = 0;
-    auto emitAdded = [&](std::size_t at) {
-        for (; nextAdded < added.size() && added[nextAdded].first == at; ++nextAdded)
-            emitGenerated(added[nextAdded].second, "\n");
+    auto emitAdded = [&](std::uint32_t after) {
+        const auto it = added.find(after);
+        if (it == added.end()) return;
+        for (HiveKey* key : it->second) {
+            const auto id = static_cast<std::uint32_t>(layout.blocks.size());
+            layout.blocks.push_back(emitGenerated(*key, "\n"));
+            key->AddBlock(id);
+            order.push_back(id);
+        }
     };
 
-    emitAdded(0);
-    for (std::size_t i = 0; i < oldCount; ++i) {
-        const FileLayout::Block& b = layout.blocks[i];
-        const std::string_view gap(layout.text.data() + b.gapBegin, b.bodyBegin - b.gapBegin);
-        if (action[i] == kVerbatim) {
-            const std::size_t gapBegin = out.size();
+    emitAdded(kAfterPreamble);
+    for (const std::uint32_t id : layout.order) {
+        const FileLayout::Block b = layout.blocks[id];
+        const std::string_view gap(old.data() + b.gapBegin, b.bodyBegin - b.gapBegin);
+        if (action[id] == kVerbatim) {
+            FileLayout::Block moved{b.key, out.size(), 0, 0};
             out += gap;
-            const std::size_t bodyBegin = out.size();
-            out.append(layout.text, b.bodyBegin, b.bodyEnd - b.bodyBegin);
-            record(b.key, gapBegin, bodyBegin);
-        } else if (action[i] == kRegenerate) {
-            emitGenerated(b.key, gap);
+            moved.bodyBegin = out.size();
+            out.append(old, b.bodyBegin, b.bodyEnd - b.bodyBegin);
+            moved.bodyEnd = out.size();
+            layout.blocks[id] = moved;
+            order.push_back(id);
+        } else if (action[id] == kRegenerate) {
+            layout.blocks[id] = emitGenerated(*b.key, gap);
+            order.push_back(id);
+        } else {
+            layout.blocks[id].key = nullptr;
         }
-        emitAdded(i + 1);
+        emitAdded(id);
     }
-    next.trailerBegin = out.size();
-    out.append(layout.text, layout.trailerBegin, std::string::npos);
-    layout = std::move(next);
+    const std::size_t trailerBegin = out.size();
+    out.append(old, layout.trailerBegin, std::string::npos);
+    layout.trailerBegin = trailerBegin;
+    layout.order = std::move(order);
+    if (layout.blocks.size() > 4096 && layout.blocks.size() > 2 * layout.order.size()) Compact(layout);
     hive.ClearChanged();
     return layout.text;
 }

@@ -15,7 +15,8 @@ namespace moatgate {
 inline constexpr std::string_view kWineRegistryHeader = "WINE REGISTRY Version 2";
 
 // Where each key's text stands in the file the hive was read from (or last
-// written to). Keys refer to their blocks by index (HiveKey::AddBlock).
+// written to). Keys refer to their blocks by a number that stays theirs across
+// saves (HiveKey::AddBlock), so a save touches only the keys that changed.
 struct FileLayout {
     struct Block {
         HiveKey* key = nullptr;  // null once the key is gone
@@ -25,7 +26,8 @@ struct FileLayout {
     };
     std::string text;
     std::size_t preambleEnd = 0;  // header, comments and global options
-    std::vector<Block> blocks;    // in file order
+    std::vector<Block> blocks;          // by number; key null: no longer written
+    std::vector<std::uint32_t> order;   // the numbers of the blocks in file order
     std::size_t trailerBegin = 0;
 };
 
@@ -38,9 +40,9 @@ struct ParseError {
 // it could not take as written; the hive is then incomplete and must be dropped.
 bool LoadRegistryText(std::string text, Hive& hive, FileLayout& layout, ParseError& error);
 
-// The text of the hive. Updates `layout` (and the keys' block indices and dirty
-// flags) to describe the returned text: the caller must either store that text
-// or reload the hive.
+// The text of the hive. Updates `layout` (and the keys' blocks, and the hive's
+// record of what changed) to describe the returned text: the caller must either
+// store that text or reload the hive.
 const std::string& SaveRegistryText(Hive& hive, FileLayout& layout);
 
 // A layout for a file that does not exist yet: the header and the comment Wine

@@ -9,9 +9,9 @@
 
 namespace {
 
-void MarkAllDirty(moatgate::HiveKey& key) {
-    key.dirty = true;
-    for (auto& child : key.children) MarkAllDirty(*child);
+void MarkAllDirty(moatgate::Hive& hive, moatgate::HiveKey& key) {
+    hive.MarkDirty(key);
+    for (auto& child : key.children) MarkAllDirty(hive, *child);
 }
 
 bool Load(const std::string& text, moatgate::Hive& hive, moatgate::FileLayout& layout, const char* file) {
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: not written back byte for byte\n", argv[1]);
         return 1;
     }
-    MarkAllDirty(hive.Root());
+    MarkAllDirty(hive, hive.Root());
     const std::string& rewritten = moatgate::SaveRegistryText(hive, layout);
     if (rewritten != text) {
         std::size_t at = 0;

@@ -17,9 +17,9 @@ constexpr std::uint64_t kFixedTime = 0x1dd860000000000ull;  // some moment in 20
 
 std::string Fixture(const std::string& name) { return ReadFile(kDataDir + "/" + name); }
 
-void MarkAllDirty(HiveKey& key) {
-    key.dirty = true;
-    for (auto& child : key.children) MarkAllDirty(*child);
+void MarkAllDirty(Hive& hive, HiveKey& key) {
+    hive.MarkDirty(key);
+    for (auto& child : key.children) MarkAllDirty(hive, *child);
 }
 
 const HiveValue* ValueAt(Hive& hive, const std::u16string& path, const std::u16string& name) {
@@ -71,7 +71,7 @@ TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
         FileLayout layout;
         ParseError error;
         ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.message;
-        MarkAllDirty(hive.Root());
+        MarkAllDirty(hive, hive.Root());
         EXPECT_EQ(SaveRegistryText(hive, layout), text) << name;
     }
 }
