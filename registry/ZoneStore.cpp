@@ -1,0 +1,134 @@
+#include "ZoneStore.h"
+
+namespace moatgate {
+
+namespace {
+
+// The index-th subkey's name. False at the end, and on any other failure too, so
+// that no enumeration loop can run forever; a long name is read whole.
+bool SubkeyAt(RegistryApi& reg, HKEY key, DWORD index, std::string& name) {
+    name.resize(256);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD cch = static_cast<DWORD>(name.size());
+        const LONG status = reg.RegEnumKeyExA(key, index, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_SUCCESS) {
+            name.resize(cch);
+            return true;
+        }
+        if (status != ERROR_MORE_DATA || cch + 1 <= name.size()) return false;
+        name.resize(cch + 1);
+    }
+    return false;
+}
+
+// The index-th value's name and data, read whole; false at the end or on failure.
+bool ValueAt(RegistryApi& reg, HKEY key, DWORD index, std::string& name, std::string& data) {
+    name.resize(256);
+    data.resize(255);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD cch = static_cast<DWORD>(name.size());
+        DWORD cb = static_cast<DWORD>(data.size());
+        const LONG status = reg.RegEnumValueA(key, index, name.data(), &cch, nullptr, nullptr,
+                                              reinterpret_cast<unsigned char*>(data.data()), &cb);
+        if (status == ERROR_SUCCESS) {
+            name.resize(cch);
+            data.resize(cb);
+            return true;
+        }
+        const bool grows = cch + 1 > name.size() || cb > data.size();
+        if (status != ERROR_MORE_DATA || !grows) return false;
+        if (cch + 1 > name.size()) name.resize(cch + 1);
+        if (cb > data.size()) data.resize(cb);
+    }
+    return false;
+}
+
+int FirstByte(const std::string& data) { return static_cast<unsigned char>(data[0]); }
+
+}  // namespace
+
+void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteList& list,
+                  const std::function<void()>& letEventsRun) {
+    // One consistent reading of the store for the whole fill.
+    StoreScope scope(reg, false);
+    const std::string base(basePath);
+    std::string name, data;
+
+    // 0. Rows stay in the order they are added until the end.
+    list.SetSorted(false);
+    HKEY key = 0;
+    if (reg.RegOpenKeyA(root, base, &key) == ERROR_SUCCESS) {
+        // 1. Domains: the index is the number of rows so far.
+        while (SubkeyAt(reg, key, static_cast<DWORD>(list.Count()), name)) {
+            SiteRow row;
+            row.domain = name;
+            row.tag = 9;
+            list.Add(std::move(row));
+        }
+        reg.RegCloseKey(key);
+
+        // 2. Subdomains: the first becomes the domain's own row, further ones get rows.
+        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
+            const std::string domain = list.Item(r).domain;
+            if (reg.RegOpenKeyA(root, base + domain + "\\", &key) != ERROR_SUCCESS) continue;
+            if (SubkeyAt(reg, key, 0, name)) {
+                list.Item(r).subdomain = name;
+                for (DWORD i = 1; SubkeyAt(reg, key, i, name); ++i) {
+                    SiteRow row;
+                    row.subdomain = name;
+                    row.domain = domain;
+                    list.Add(std::move(row));
+                }
+            }
+            reg.RegCloseKey(key);
+        }
+
+        // 3. Values: the first fills the row, further ones get rows of their own.
+        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
+            const std::string domain = list.Item(r).domain;
+            const std::string subdomain = list.Item(r).subdomain;
+            if (reg.RegOpenKeyA(root, base + domain + "\\" + subdomain, &key) != ERROR_SUCCESS) continue;
+            if (ValueAt(reg, key, 0, name, data) && name != "Default" && !data.empty()) {
+                SiteRow& row = list.Item(r);
+                row.text = name == "*" ? "Default" : name;
+                row.icon = FirstByte(data);
+            }
+            for (DWORD i = 1;; ++i) {
+                if (letEventsRun) letEventsRun();
+                if (!ValueAt(reg, key, i, name, data)) break;
+                if (name.empty() || name == "Default") continue;
+                SiteRow row;
+                row.domain = domain;
+                row.subdomain = subdomain;
+                if (!data.empty()) {
+                    row.text = name == "*" ? "Default" : name;
+                    row.icon = FirstByte(data);
+                }
+                list.Add(std::move(row));
+            }
+            reg.RegCloseKey(key);
+        }
+
+        // 4. The all-protocol value of a domain whose own row became a subdomain row.
+        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
+            if (list.Item(r).tag != 9 || list.Item(r).text == "Default") continue;
+            const std::string domain = list.Item(r).domain;
+            if (reg.RegOpenKeyA(root, base + domain, &key) != ERROR_SUCCESS) continue;
+            for (DWORD i = 0; ValueAt(reg, key, i, name, data); ++i) {
+                if (name != "*" || data.empty()) continue;
+                SiteRow row;
+                row.text = "Default";
+                row.domain = domain;
+                row.icon = FirstByte(data);
+                list.Add(std::move(row));
+            }
+            reg.RegCloseKey(key);
+        }
+    }
+
+    // 5. Sorted on the domain column, in the order last chosen.
+    list.SetSortKey(2);
+    list.SetSorted(true);
+}
+
+}  // namespace moatgate
