@@ -56,19 +56,31 @@ HiveKey* HiveRegistry::Resolve(HKEY handle, LONG& status) {
     Handle& h = it->second;
     const std::uint64_t generation = hive_.Generation() ^ (hiveEpoch_ << 40);
     if (h.generation != generation) {
-        h.key = hive_.Find(h.path);
+        h.key = FindByPath(h.path);
         h.generation = generation;
     }
     if (!h.key) status = ERROR_KEY_DELETED;
     return h.key;
 }
 
-std::vector<std::u16string> HiveRegistry::PathOf(HKEY handle) const {
+std::u16string HiveRegistry::PathOf(HKEY handle) const {
     const auto it = handles_.find(handle);
-    return it == handles_.end() ? std::vector<std::u16string>{} : it->second.path;
+    return it == handles_.end() ? std::u16string() : it->second.path;
 }
 
-HKEY HiveRegistry::NewHandle(HiveKey* key, std::vector<std::u16string> path) {
+HiveKey* HiveRegistry::FindByPath(std::u16string_view path) {
+    HiveKey* key = &hive_.Root();
+    std::size_t start = 0;
+    while (key && start < path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = path.size();
+        key = key->FindChild(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return key;
+}
+
+HKEY HiveRegistry::NewHandle(HiveKey* key, std::u16string path) {
     do {
         nextHandle_ += 4;
         if (nextHandle_ >= HKEY_CLASSES_ROOT || nextHandle_ < 0x100) nextHandle_ = 0x100;
@@ -91,11 +103,12 @@ LONG HiveRegistry::OpenKey(HKEY root, std::string_view subKey, HKEY* result) {
     if (!key) return status;
     std::vector<std::u16string> names;
     if ((status = SplitKeyPath(subKey, names))) return status;
-    std::vector<std::u16string> path = PathOf(root);
+    std::u16string path = PathOf(root);
     for (const auto& n : names) {
         key = key->FindChild(n);
         if (!key) return ERROR_FILE_NOT_FOUND;
-        path.push_back(n);
+        if (!path.empty()) path.push_back(u'\\');
+        path += n;
     }
     *result = NewHandle(key, std::move(path));
     return ERROR_SUCCESS;
@@ -129,7 +142,7 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
     if (op.Status()) return op.Status();
     HiveKey* key = Resolve(root, status);
     if (!key) return op.Finish(status);
-    std::vector<std::u16string> path = PathOf(root);
+    std::u16string path = PathOf(root);
     bool created = false;
     for (const auto& n : names) {
         HiveKey* child = key->FindChild(n);
@@ -138,7 +151,8 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
             created = true;
         }
         key = child;
-        path.push_back(n);
+        if (!path.empty()) path.push_back(u'\\');
+        path += n;
     }
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     const LONG saved = op.Finish(ERROR_SUCCESS);

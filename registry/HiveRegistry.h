@@ -61,15 +61,16 @@ protected:
 
 private:
     struct Handle {
-        std::vector<std::u16string> path;  // components from the root
+        std::u16string path;  // from the root, components joined by backslashes
         HiveKey* key = nullptr;
         std::uint64_t generation = 0;
     };
     class Operation;
 
     HiveKey* Resolve(HKEY handle, LONG& status);
-    HKEY NewHandle(HiveKey* key, std::vector<std::u16string> path);
-    std::vector<std::u16string> PathOf(HKEY handle) const;
+    HKEY NewHandle(HiveKey* key, std::u16string path);
+    std::u16string PathOf(HKEY handle) const;
+    HiveKey* FindByPath(std::u16string_view path);
     LONG OpenKey(HKEY root, std::string_view subKey, HKEY* result);
 
     std::unordered_map<HKEY, Handle> handles_;

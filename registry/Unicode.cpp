@@ -135,23 +135,4 @@ std::u16string Folded(std::u16string_view s) {
     return out;
 }
 
-int CompareNames(std::u16string_view a, std::u16string_view b) {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        char16_t x = a[i];
-        char16_t y = b[i];
-        if (x == y) continue;
-        if ((x | y) < 0x80) {  // the common case, kept inline
-            if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-            if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        } else {
-            x = FoldCase(x);
-            y = FoldCase(y);
-        }
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
-}
-
 }  // namespace moatgate

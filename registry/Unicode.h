@@ -18,6 +18,24 @@ std::string Utf16ToUtf8(std::u16string_view in);
 char16_t FoldCase(char16_t c);
 std::u16string Folded(std::u16string_view s);
 // Sibling order of keys and values: compare the folded units; a prefix sorts first.
-int CompareNames(std::u16string_view a, std::u16string_view b);
+// Inline: every lookup in the tree runs it once per level.
+inline int CompareNames(std::u16string_view a, std::u16string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        char16_t x = a[i];
+        char16_t y = b[i];
+        if (x == y) continue;
+        if ((x | y) < 0x80) {
+            if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
+            if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
+        } else {
+            x = FoldCase(x);
+            y = FoldCase(y);
+        }
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
 
 }  // namespace moatgate

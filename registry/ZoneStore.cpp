@@ -51,26 +51,27 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
                   const std::function<void()>& letEventsRun) {
     // One consistent reading of the store for the whole fill.
     StoreScope scope(reg, false);
-    const std::string base(basePath);
     std::string name, data;
 
     // 0. Rows stay in the order they are added until the end.
     list.SetSorted(false);
+    HKEY baseKey = 0;
     HKEY key = 0;
-    if (reg.RegOpenKeyA(root, base, &key) == ERROR_SUCCESS) {
-        // 1. Domains: the index is the number of rows so far.
-        while (SubkeyAt(reg, key, static_cast<DWORD>(list.Count()), name)) {
+    if (reg.RegOpenKeyA(root, basePath, &baseKey) == ERROR_SUCCESS) {
+        // 1. Domains: the index is the number of rows so far. The base key stays
+        // open so that the site keys below are found from it rather than from the
+        // root: the same keys, a shorter search.
+        while (SubkeyAt(reg, baseKey, static_cast<DWORD>(list.Count()), name)) {
             SiteRow row;
             row.domain = name;
             row.tag = 9;
             list.Add(std::move(row));
         }
-        reg.RegCloseKey(key);
 
         // 2. Subdomains: the first becomes the domain's own row, further ones get rows.
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
             const std::string domain = list.Item(r).domain;
-            if (reg.RegOpenKeyA(root, base + domain + "\\", &key) != ERROR_SUCCESS) continue;
+            if (reg.RegOpenKeyA(baseKey, domain + "\\", &key) != ERROR_SUCCESS) continue;
             if (SubkeyAt(reg, key, 0, name)) {
                 list.Item(r).subdomain = name;
                 for (DWORD i = 1; SubkeyAt(reg, key, i, name); ++i) {
@@ -87,7 +88,7 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
             const std::string domain = list.Item(r).domain;
             const std::string subdomain = list.Item(r).subdomain;
-            if (reg.RegOpenKeyA(root, base + domain + "\\" + subdomain, &key) != ERROR_SUCCESS) continue;
+            if (reg.RegOpenKeyA(baseKey, domain + "\\" + subdomain, &key) != ERROR_SUCCESS) continue;
             if (ValueAt(reg, key, 0, name, data) && name != "Default" && !data.empty()) {
                 SiteRow& row = list.Item(r);
                 row.text = name == "*" ? "Default" : name;
@@ -113,7 +114,7 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
             if (list.Item(r).tag != 9 || list.Item(r).text == "Default") continue;
             const std::string domain = list.Item(r).domain;
-            if (reg.RegOpenKeyA(root, base + domain, &key) != ERROR_SUCCESS) continue;
+            if (reg.RegOpenKeyA(baseKey, domain, &key) != ERROR_SUCCESS) continue;
             for (DWORD i = 0; ValueAt(reg, key, i, name, data); ++i) {
                 if (name != "*" || data.empty()) continue;
                 SiteRow row;
@@ -124,6 +125,7 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
             }
             reg.RegCloseKey(key);
         }
+        reg.RegCloseKey(baseKey);
     }
 
     // 5. Sorted on the domain column, in the order last chosen.

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the program. Until the main window
-# exists, that is moatgate-reg showing the zone map of the current store; any
-# arguments are handed to moatgate-reg instead.
+# Installs what is missing, builds, and runs the program: the main window over
+# the store chosen as the README says. With arguments, runs moatgate-reg with
+# them instead (for example: scripts/run.sh query 'HKCU\Software' /s).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target moatgate-reg
-reg=build/release/tools/moatgate-reg/moatgate-reg
+cmake --build --preset release --target moatgate moatgate-reg
 if [ $# -gt 0 ]; then
-  exec "$reg" "$@"
+  exec build/release/tools/moatgate-reg/moatgate-reg "$@"
 fi
-exec "$reg" query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap' /s
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display to show the window on (DISPLAY is not set); run it inside a desktop session." >&2
+  exit 1
+fi
+exec build/release/app/moatgate

@@ -1,0 +1,19 @@
+// moatgate: opens the store the settings live in and shows the main window.
+#include <QApplication>
+#include <cstdlib>
+
+#include "FormX.h"
+#include "Startup.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Moatgate"));
+    moatgate::QtMessageBoxes boxes;
+    auto store = moatgate::OpenStoreOrExplain([](const char* name) { return std::getenv(name); }, boxes);
+    if (!store) return 1;
+    moatgate::FormX form(*store);
+    boxes.SetParent(&form);
+    form.show();
+    form.Refresher();
+    return QApplication::exec();
+}

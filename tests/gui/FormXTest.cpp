@@ -1,0 +1,237 @@
+// The main window's site list, driven as a person drives it.
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include "FakeMessageBoxes.h"
+#include "FormX.h"
+#include "HiveRegistry.h"
+#include "Startup.h"
+#include "KeyPaths.h"
+#include "TestSupport.h"
+#include "Twips.h"
+
+using namespace moatgate;
+
+namespace {
+
+void Zone(RegistryApi& reg, const std::string& site, const std::string& name, std::uint32_t zone) {
+    HKEY k = test::Create(reg, std::string(kZoneMapDomainsKey) + "\\" + site);
+    test::SetDword(reg, k, name, zone);
+    reg.RegCloseKey(k);
+}
+
+void Unzone(RegistryApi& reg, const std::string& site) {
+    reg.RegDeleteKeyA(HKEY_CURRENT_USER, std::string(kZoneMapDomainsKey) + "\\" + site);
+}
+
+QStringList Column(const FormX& form, int column) {
+    QStringList out;
+    const QAbstractItemModel* model = form.LVw->model();
+    for (int r = 0; r < model->rowCount(); ++r) out << model->index(r, column).data().toString();
+    return out;
+}
+
+QList<int> SelectedRows(const FormX& form) {
+    QList<int> rows;
+    for (const QModelIndex& i : form.LVw->selectionModel()->selectedRows()) rows << i.row() + 1;
+    return rows;
+}
+
+void ClickHeader(FormX& form, int column) {
+    QHeaderView* header = form.LVw->header();
+    const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+}
+
+}  // namespace
+
+class FormXTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theListLooksAsDesigned() {
+        MemoryStore reg;
+        Zone(reg, "trusted.example", "*", 2);
+        Zone(reg, "odd.example", "http", 77);
+        Zone(reg, "zero.example", "http", 0);
+        FormX form(reg);
+        form.show();
+        form.Refresher();
+        QCOMPARE(form.windowTitle(), QStringLiteral("MOATGATE - Script Security and Trusted Sites Manager"));
+        QCOMPARE(form.LVw->objectName(), QStringLiteral("LVw"));
+        const QAbstractItemModel* model = form.LVw->model();
+        QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Protocol"));
+        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Subdomain"));
+        QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Trusted Website Domains"));
+        const int dpi = form.logicalDpiX();
+        QCOMPARE(form.LVw->columnWidth(0), TwipsToPixels(1550, dpi));
+        QCOMPARE(form.LVw->columnWidth(1), TwipsToPixels(2820, dpi));
+        QCOMPARE(form.LVw->columnWidth(2), TwipsToPixels(4700, dpi));
+        QCOMPARE(form.LVw->geometry(), QRect(TwipsToPixels(60, dpi), TwipsToPixels(1200, dpi),
+                                             TwipsToPixels(11655, dpi), TwipsToPixels(4815, dpi)));
+        QCOMPARE(form.LVw->selectionMode(), QAbstractItemView::SingleSelection);
+
+        QCOMPARE(Column(form, 2), (QStringList{"odd.example", "trusted.example", "zero.example"}));
+        const QFont font = model->index(0, 0).data(Qt::FontRole).value<QFont>();
+        QCOMPARE(font.family(), QStringLiteral("Verdana"));
+        QCOMPARE(font.pointSize(), 12);
+        // Picture 2 on the trusted row; none (a blank) for zone 0 and for a number with no picture.
+        auto picture = [&](int row) {
+            return model->index(row, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage();
+        };
+        QCOMPARE(picture(1), form.ImageList11().Picture(2).pixmap(16, 16).toImage());
+        QVERIFY(picture(0) != picture(1));
+        QCOMPARE(picture(0), picture(2));
+        for (int i : {1, 2, 3, 4, 5, 6, 7, 9, 10}) QVERIFY2(!form.ImageList11().Picture(i).isNull(), "a picture is missing");
+        for (int i = 1; i <= 10; ++i)
+            for (int j = i + 1; j <= 10; ++j)
+                if (!form.ImageList11().Picture(i).isNull() && !form.ImageList11().Picture(j).isNull())
+                    QVERIFY(form.ImageList11().Picture(i).pixmap(16, 16).toImage() !=
+                            form.ImageList11().Picture(j).pixmap(16, 16).toImage());
+    }
+
+    void rowsAreNeverEditedInPlace() {
+        MemoryStore reg;
+        Zone(reg, "a.example", "*", 2);
+        FormX form(reg);
+        form.show();
+        form.Refresher();
+        std::int16_t cancel = 0;
+        form.LVw_BeforeLabelEdit(cancel);
+        QCOMPARE(cancel, std::int16_t{1});
+        const QModelIndex cell = form.LVw->model()->index(0, 2);
+        QTest::mouseDClick(form.LVw->viewport(), Qt::LeftButton, {}, form.LVw->visualRect(cell).center());
+        QTest::keyClick(form.LVw, Qt::Key_F2);
+        QTest::keyClicks(form.LVw, "changed");
+        QTest::keyClick(form.LVw, Qt::Key_Return);
+        QCOMPARE(Column(form, 2), QStringList{"a.example"});
+        QVERIFY(!(form.LVw->model()->flags(cell) & Qt::ItemIsEditable));
+    }
+
+    void theSelectionFollowsThePosition() {
+        MemoryStore reg;
+        Zone(reg, "a.example", "*", 2);
+        Zone(reg, "b.example", "*", 3);
+        Zone(reg, "c.example", "*", 4);
+        FormX form(reg);
+        form.show();
+        form.Refresher();
+        QCOMPARE(SelectedRows(form), QList<int>{1});  // the list grew from nothing: row 1
+
+        // Nothing selected and 3 rows; a reload with 4 selects row 4, whichever site it is.
+        form.LVw->selectionModel()->clearSelection();
+        QCOMPARE(FirstSelectedRow(form.Sites()), std::size_t{4});
+        Zone(reg, "0first.example", "*", 2);
+        form.Refresher();
+        QCOMPARE(SelectedRows(form), QList<int>{4});
+        QCOMPARE(Column(form, 2)[3], QStringLiteral("c.example"));
+
+        // Row 2 selected (by a real click) stays row 2, though it shows another site now.
+        const QModelIndex second = form.LVw->model()->index(1, 2);
+        QTest::mouseClick(form.LVw->viewport(), Qt::LeftButton, {}, form.LVw->visualRect(second).center());
+        QCOMPARE(FirstSelectedRow(form.Sites()), std::size_t{2});
+        Unzone(reg, "0first.example");
+        form.Refresher();
+        QCOMPARE(SelectedRows(form), QList<int>{2});
+        QCOMPARE(Column(form, 2)[1], QStringLiteral("b.example"));
+
+        // Nothing selected and fewer rows after the reload: nothing is selected.
+        form.LVw->selectionModel()->clearSelection();
+        Unzone(reg, "c.example");
+        form.Refresher();
+        QVERIFY(SelectedRows(form).isEmpty());
+
+        // An empty list that stays empty selects nothing.
+        MemoryStore none;
+        FormX empty(none);
+        empty.Refresher();
+        empty.Refresher();
+        QVERIFY(SelectedRows(empty).isEmpty());
+    }
+
+    void columnClicksSortAndTheReloadKeepsTheOrder() {
+        MemoryStore reg;
+        Zone(reg, "b.example", "ftp", 2);
+        Zone(reg, "a.example", "https", 3);
+        Zone(reg, "c.example", "http", 4);
+        FormX form(reg);
+        form.show();
+        form.Refresher();
+        QCOMPARE(Column(form, 2), (QStringList{"a.example", "b.example", "c.example"}));
+        ClickHeader(form, 0);  // "Protocol": ascending first
+        QCOMPARE(Column(form, 0), (QStringList{"ftp", "http", "https"}));
+        ClickHeader(form, 0);  // then descending
+        QCOMPARE(Column(form, 0), (QStringList{"https", "http", "ftp"}));
+        QCOMPARE(form.LVw->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+        form.Refresher();  // back on the domain column, in the order last chosen
+        QCOMPARE(Column(form, 2), (QStringList{"c.example", "b.example", "a.example"}));
+        QCOMPARE(form.LVw->header()->sortIndicatorSection(), 2);
+        QCOMPARE(form.Sites().SortKey(), 2);
+        QCOMPARE(form.Sites().SortOrder(), 1);
+    }
+
+    void aReloadAskedForDuringAReloadDoesNotNest() {
+        MemoryStore reg;
+        for (int i = 0; i < 50; ++i) {
+            const std::string site = "site" + std::to_string(i) + ".example";
+            Zone(reg, site, "http", 2);
+            Zone(reg, site, "https", 4);
+        }
+        FormX form(reg);
+        form.show();
+        bool askedDuringFill = false;
+        int fillsWhenAsked = -1;
+        // An event that arrives while the list is being read, as a click on a picture would.
+        QTimer::singleShot(0, &form, [&] {
+            askedDuringFill = form.IsFilling();
+            form.Refresher();
+            fillsWhenAsked = form.FillCount();
+        });
+        form.Refresher();
+        QVERIFY(askedDuringFill);
+        QCOMPARE(fillsWhenAsked, 0);     // it did not start a fill inside the running one
+        QCOMPARE(form.FillCount(), 2);   // but ran once the first had ended
+        QVERIFY(!form.IsFilling());
+        QCOMPARE(form.LVw->model()->rowCount(), 100);
+    }
+
+    void closingDuringAReloadWaitsForItsEnd() {
+        MemoryStore reg;
+        for (int i = 0; i < 20; ++i) {
+            Zone(reg, "s" + std::to_string(i) + ".example", "http", 2);
+            Zone(reg, "s" + std::to_string(i) + ".example", "https", 2);
+        }
+        FormX form(reg);
+        form.show();
+        QTimer::singleShot(0, &form, [&] { form.close(); });
+        form.Refresher();
+        QVERIFY(!form.isVisible());
+        QCOMPARE(form.LVw->model()->rowCount(), 40);
+    }
+
+    void anUnreadableStoreIsExplainedAndLeftAlone() {
+        test::TempDir dir;
+        const std::string path = dir.file("user.reg");
+        const std::string bad = "WINE REGISTRY Version 2\n[Software\\\\X]\n\"x\"=DWORD:1\n";
+        test::WriteFile(path, bad);
+        test::FakeMessageBoxes boxes;
+        auto env = [&](const char* name) -> const char* {
+            return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr;
+        };
+        QVERIFY(!OpenStoreOrExplain(env, boxes));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
+        QVERIFY2(boxes.shown[0].prompt.contains(QString::fromStdString(path + ":3: Malformed value")),
+                 qPrintable(boxes.shown[0].prompt));
+        QCOMPARE(test::ReadFile(path), bad);
+
+        test::WriteFile(path, "WINE REGISTRY Version 2\n");
+        QVERIFY(OpenStoreOrExplain(env, boxes));
+        QCOMPARE(boxes.shown.size(), 1);
+    }
+};
+
+QTEST_MAIN(FormXTest)
+#include "FormXTest.moc"
