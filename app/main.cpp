@@ -11,9 +11,9 @@ int main(int argc, char** argv) {
     moatgate::QtMessageBoxes boxes;
     auto store = moatgate::OpenStoreOrExplain([](const char* name) { return std::getenv(name); }, boxes);
     if (!store) return 1;
-    moatgate::FormX form(*store);
+    moatgate::FormX form(*store, boxes);
+    form.Form_Load();
     boxes.SetParent(&form);
     form.show();
-    form.Refresher();
     return QApplication::exec();
 }

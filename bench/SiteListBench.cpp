@@ -37,7 +37,8 @@ void BM_FillSiteList(benchmark::State& state) {
 void BM_Refresher(benchmark::State& state) {
     BenchDir dir;
     auto store = Open(dir.Write("user.reg", StoreText(static_cast<int>(state.range(0)))));
-    FormX form(*store);
+    QtMessageBoxes boxes;
+    FormX form(*store, boxes);
     form.show();
     for (auto _ : state) form.Refresher();
     state.counters["rows"] = static_cast<double>(form.Sites().Count());
@@ -49,7 +50,8 @@ void BM_WindowPeakMemory(benchmark::State& state) {
     for (auto _ : state) {
         BenchDir dir;
         auto store = Open(dir.Write("user.reg", StoreText(static_cast<int>(state.range(0)))));
-        FormX form(*store);
+        QtMessageBoxes boxes;
+        FormX form(*store, boxes);
         form.show();
         form.Refresher();
         QApplication::processEvents();

@@ -4,7 +4,10 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 
+#include "InternetZonePolicy.h"
+#include "SecurityTexts.h"
 #include "SiteListModel.h"
 #include "Twips.h"
 #include "ZoneStore.h"
@@ -19,7 +22,8 @@ constexpr int kColumnWidths[3] = {1550, 2820, 4700};
 constexpr int kEventIntervalMs = 15;
 }  // namespace
 
-FormX::FormX(RegistryApi& reg, QWidget* parent) : QWidget(parent), reg_(reg) {
+FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
+    : QWidget(parent), reg_(reg), boxes_(boxes) {
     setObjectName(QStringLiteral("FormX"));
     setWindowTitle(QStringLiteral("MOATGATE - Script Security and Trusted Sites Manager"));
     setWindowIcon(images_.Picture(2));
@@ -48,7 +52,175 @@ FormX::FormX(RegistryApi& reg, QWidget* parent) : QWidget(parent), reg_(reg) {
     connect(LVw->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { TakeSelectionFromView(); });
     ShowSortState();
+
+    BuildSwitch();
+    Image3 = new QLabel(this);
+    Image3->setObjectName(QStringLiteral("Image3"));
+    Image3->setAccessibleName(QStringLiteral("Reload the site list"));
+    Image3->setGeometry(Px(7260), Px(6540), Px(360), Px(345));
+    Image3->setPixmap(QIcon(QStringLiteral(":/legend/image3.svg")).pixmap(Image3->size()));
+    OnClick(Image3, [this] { Image3_Click(); });
 }
+
+void FormX::Form_Load() {
+    // The panels sit one above the other in the design; only the visible one is seen.
+    for (QWidget* panel : {pSecured, pUnsecure, pSemisecure}) panel->move(Px(80), Px(30));
+    const int state = ScriptPolicyState(reg_);
+    if (state == 0 || state == 1) {
+        ShowSecurityState(state, false);
+    } else {
+        ShowSecurityState(2, false);
+        if (boxes_.AskYesNo(texts::kUnsecureQuestion, texts::kRaiseTitle)) cmdSecure_MouseUp(1, 0, 0, 0);
+    }
+    Refresher();
+}
+
+void FormX::BuildSwitch() {
+    cmdSecure = new QToolButton(this);
+    cmdSecure->setObjectName(QStringLiteral("cmdSecure"));
+    cmdSecure->setGeometry(Px(1870), 0, Px(1035), Px(855));
+    cmdSecure->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    cmdSecure->setIconSize(QSize(Px(480), Px(480)));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    cmdSecure->setFont(font);
+    // No click handler: only a released mouse button acts, so the keyboard does nothing.
+    cmdSecure->installEventFilter(this);
+
+    pUnsecure = BuildPanel("pUnsecure", 30, QStringLiteral(":/panels/unsecure.svg"), ImageSecure, "ImageSecure",
+                           texts::kUnsecurePictureTip);
+    lblWarning = BuildPanelLabel(pUnsecure, "lblWarning", QStringLiteral("Warning!"), texts::kUnsecureLabelTip, 60,
+                                 120, 975, 255);
+    Label9 = BuildPanelLabel(pUnsecure, "Label9", QStringLiteral("Unsecured!"), texts::kUnsecureLabelTip, 360, 420,
+                             1275, 255);
+    pSemisecure = BuildPanel("pSemisecure", 825, QStringLiteral(":/panels/semisecure.svg"), Image6, "Image6",
+                             texts::kSemisecureTip);
+    Label2 = BuildPanelLabel(pSemisecure, "Label2", QStringLiteral("Caution"), texts::kSemisecureTip, 60, 120, 975,
+                             255);
+    Label6 = BuildPanelLabel(pSemisecure, "Label6", QStringLiteral("Semi-secured!"), texts::kSemisecureTip, 240, 420,
+                             1455, 255);
+    pSecured = BuildPanel("pSecured", 1620, QStringLiteral(":/panels/secure.svg"), Image7, "Image7",
+                          texts::kSecuredTip);
+    Label7 = BuildPanelLabel(pSecured, "Label7", QStringLiteral("Scripts/Plugins"), texts::kSecuredTip, 60, 180, 1575,
+                             255);
+    Label8 = BuildPanelLabel(pSecured, "Label8", QStringLiteral("Secured"), texts::kSecuredTip, 660, 420, 975, 255);
+
+    OnClick(lblWarning, [this] { lblWarning_Click(); });
+    OnClick(Label9, [this] { Label9_Click(); });
+    OnClick(ImageSecure, [this] { ImageSecure_Click(); });
+    OnClick(Label8, [this] { Label8_Click(); });
+    OnClick(Label7, [this] { Label7_Click(); });
+    OnClick(Image7, [this] { Image7_Click(); });
+    OnClick(Label6, [this] { Label6_Click(); });
+    OnClick(Label2, [this] { Label2_Click(); });
+    OnClick(Image6, [this] { Image6_Click(); });
+}
+
+QWidget* FormX::BuildPanel(const char* name, int top, const QString& picture, QLabel*& image, const char* imageName,
+                           const QString& imageTip) {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setGeometry(Px(80), Px(top), Px(1755), Px(795));
+    image = new QLabel(panel);
+    image->setObjectName(QString::fromLatin1(imageName));
+    image->setGeometry(Px(-60), Px(-60), Px(1815), Px(855));
+    image->setPixmap(QIcon(picture).pixmap(image->size()));
+    image->setScaledContents(true);
+    image->setToolTip(imageTip);
+    image->setAccessibleName(QString::fromLatin1(name));
+    return panel;
+}
+
+QLabel* FormX::BuildPanelLabel(QWidget* panel, const char* name, const QString& caption, const QString& tip,
+                               int left, int top, int width, int height) {
+    auto* label = new QLabel(caption, panel);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setAccessibleName(caption);
+    label->setToolTip(tip);
+    label->setGeometry(Px(left), Px(top), Px(width), Px(height));
+    label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+void FormX::OnClick(QWidget* control, std::function<void()> handler) {
+    clicks_[control] = std::move(handler);
+    control->installEventFilter(this);
+}
+
+bool FormX::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (watched == cmdSecure) {
+            // Any button; the modifiers as the mask Shift 1, Ctrl 2, Alt 4.
+            const Qt::KeyboardModifiers m = mouse->modifiers();
+            const auto shift = static_cast<std::int16_t>(((m & Qt::ShiftModifier) ? 1 : 0) |
+                                                         ((m & Qt::ControlModifier) ? 2 : 0) |
+                                                         ((m & Qt::AltModifier) ? 4 : 0));
+            const int button = mouse->button() == Qt::LeftButton ? 1 : mouse->button() == Qt::RightButton ? 2 : 4;
+            const QPointF at = mouse->position();
+            cmdSecure_MouseUp(static_cast<std::int16_t>(button), shift, static_cast<float>(at.x()),
+                              static_cast<float>(at.y()));
+            return false;
+        }
+        const auto it = clicks_.find(watched);
+        if (it != clicks_.end() && mouse->button() == Qt::LeftButton &&
+            static_cast<QWidget*>(watched)->rect().contains(mouse->position().toPoint())) {
+            const auto handler = it->second;  // the handler may rebuild what holds it
+            handler();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FormX::cmdSecure_MouseUp(std::int16_t /*Button*/, std::int16_t Shift, float /*X*/, float /*Y*/) {
+    if (Shift == 6) {
+        WritePolicySet(reg_, PolicySet::Prompting);
+    } else if (ScriptPolicyState(reg_) != 0) {
+        WritePolicySet(reg_, PolicySet::Secured);
+    } else if (boxes_.AskYesNo(texts::kConfirmDisable, texts::kConfirmDisableTitle)) {
+        WritePolicySet(reg_, PolicySet::Default);
+    }
+    ShowSecurityState(ScriptPolicyState(reg_), true);
+}
+
+void FormX::ShowSecurityState(int state, bool withPanelTip) {
+    const bool secured = state == 0;
+    cmdSecure->setToolTip(secured ? texts::kLowerTip : texts::kRaiseTip);
+    cmdSecure->setIcon(images_.Picture(secured ? 9 : 10));
+    cmdSecure->setText(secured ? QStringLiteral("De-Secure") : QStringLiteral("Secure"));
+    cmdSecure->setAccessibleName(cmdSecure->text());
+    pSecured->setVisible(secured);
+    pUnsecure->setVisible(state != 0 && state != 1);
+    pSemisecure->setVisible(state == 1);
+    if (!withPanelTip) return;
+    // A panel keeps the tooltip it last received, shown or not.
+    if (state == 0)
+        pSecured->setToolTip(texts::kSecuredPanelTip);
+    else if (state == 1)
+        pSemisecure->setToolTip(texts::kSemisecurePanelTip);
+    else
+        pUnsecure->setToolTip(texts::kUnsecurePanelTip);
+}
+
+void FormX::RaiseIfAgreed(const QString& question) {
+    if (boxes_.AskYesNo(question, texts::kRaiseTitle)) cmdSecure_MouseUp(1, 0, 0, 0);
+}
+
+void FormX::lblWarning_Click() { RaiseIfAgreed(texts::kUnsecureQuestion); }
+void FormX::Label9_Click() { RaiseIfAgreed(texts::kUnsecureQuestion); }
+void FormX::ImageSecure_Click() { RaiseIfAgreed(texts::kUnsecureQuestion); }
+void FormX::Label6_Click() { RaiseIfAgreed(texts::kSemisecureQuestion); }
+void FormX::Label2_Click() { RaiseIfAgreed(texts::kSemisecureQuestion); }
+void FormX::Image6_Click() { RaiseIfAgreed(texts::kSemisecureQuestion); }
+void FormX::Label8_Click() { boxes_.Tell(texts::kSecuredMessage, texts::kSecuredTitle, MessageBoxes::Icon::None); }
+void FormX::Label7_Click() { Label8_Click(); }
+void FormX::Image7_Click() { Label8_Click(); }
+void FormX::Image3_Click() { Refresher(); }
 
 FormX::~FormX() {
     // The view and its model read list_, which goes before the window's children do.

@@ -1,12 +1,18 @@
-// FormX: the main window. So far it holds the site list LVw.
+// FormX: the main window: the security switch and its status panels, and the
+// site list LVw.
 #pragma once
 
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QToolButton>
 #include <QTreeView>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
+#include <unordered_map>
 
 #include "ImageList.h"
+#include "MessageBoxes.h"
 #include "RegistryApi.h"
 #include "SiteList.h"
 
@@ -17,8 +23,28 @@ class SiteListModel;
 class FormX : public QWidget {
     Q_OBJECT
 public:
-    explicit FormX(RegistryApi& reg, QWidget* parent = nullptr);
+    FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent = nullptr);
     ~FormX() override;
+
+    // The load sequence, once, before the window is first shown.
+    void Form_Load();
+
+    // The security switch: a mouse button released over cmdSecure. Only Shift (1
+    // Shift, 2 Ctrl, 4 Alt) counts; exactly Ctrl+Alt writes the prompting set.
+    void cmdSecure_MouseUp(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    // Makes the switch and the status panels show a protection state.
+    void ShowSecurityState(int state, bool withPanelTip);
+    // Clicks on the status panels' labels and pictures, and on the legend's Image3.
+    void lblWarning_Click();
+    void Label9_Click();
+    void ImageSecure_Click();
+    void Label8_Click();
+    void Label7_Click();
+    void Image7_Click();
+    void Label6_Click();
+    void Label2_Click();
+    void Image6_Click();
+    void Image3_Click();
 
     // Reloads the site list from the registry and keeps the selection by position.
     // Asked for while a reload runs, it runs once more when that one ends.
@@ -33,19 +59,43 @@ public:
     const ImageList& ImageList11() const { return images_; }
 
     QTreeView* LVw = nullptr;
+    QToolButton* cmdSecure = nullptr;
+    QWidget* pSecured = nullptr;
+    QWidget* pSemisecure = nullptr;
+    QWidget* pUnsecure = nullptr;
+    QLabel* lblWarning = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* ImageSecure = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Image7 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Image6 = nullptr;
+    QLabel* Image3 = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     int Px(int twips) const;
+    void BuildSwitch();
+    QWidget* BuildPanel(const char* name, int top, const QString& picture, QLabel*& image, const char* imageName,
+                        const QString& imageTip);
+    QLabel* BuildPanelLabel(QWidget* panel, const char* name, const QString& caption, const QString& tip, int left,
+                            int top, int width, int height);
+    void OnClick(QWidget* control, std::function<void()> handler);
+    void RaiseIfAgreed(const QString& question);
     void LetEventsRun();
     void ApplySelectionToView();
     void TakeSelectionFromView();
     void ShowSortState();
 
     RegistryApi& reg_;
+    MessageBoxes& boxes_;
     ImageList images_;
+    std::unordered_map<QObject*, std::function<void()>> clicks_;
     SiteList list_;
     SiteListModel* model_ = nullptr;
     bool filling_ = false;

@@ -1,5 +1,7 @@
 #include "InternetZonePolicy.h"
 
+#include <charconv>
+#include <optional>
 #include <string>
 
 #include "KeyPaths.h"
@@ -44,6 +46,8 @@ const std::array<ZoneAction, 28> kZoneActions = {{
 }};
 
 void WritePolicySet(RegistryApi& reg, PolicySet set) {
+    // Value by value, but stored as one change: a set is never left half written.
+    StoreScope scope(reg, true);
     for (const ZoneAction& a : kZoneActions) {
         const std::uint32_t v = a.In(set);
         if (a.kind == K::Binary4) {
@@ -56,6 +60,42 @@ void WritePolicySet(RegistryApi& reg, PolicySet set) {
                                static_cast<std::int64_t>(v), static_cast<std::int32_t>(REG_DWORD));
         }
     }
+}
+
+namespace {
+
+// The number a value's text stands for, if it is one.
+std::optional<long long> AsNumber(const std::string& text) {
+    long long n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return n;
+}
+
+}  // namespace
+
+std::uint8_t ScriptPolicyState(RegistryApi& reg) {
+    StoreScope scope(reg, false);  // one consistent reading
+    auto read = [&](std::string_view code) {
+        return AsNumber(ReadRegistryValueText(reg, HKEY_CURRENT_USER, kInternetZoneKey, code));
+    };
+    std::uint8_t state = 0;
+    for (const ZoneAction& a : kZoneActions) {
+        if (!a.tested || a.kind != ZoneAction::Kind::Dword16) continue;
+        const auto n = read(a.code);
+        if (!n || *n == 0) {
+            state = 2;  // allowed, or not known to be disallowed
+        } else if (*n == 1 && state < 2) {
+            state = 1;
+        }
+    }
+    const auto logon = read("1A00");
+    if (!logon || *logon != 0) state = 2;
+    const auto java = read("1C00");
+    if (!java || *java != 0) state = 2;
+    const auto channels = read("1E05");
+    if (!channels || *channels != 65536) state = 2;
+    return state;
 }
 
 }  // namespace moatgate

@@ -32,4 +32,9 @@ extern const std::array<ZoneAction, 28> kZoneActions;
 // Internet zone key (nothing is written if the key is missing).
 void WritePolicySet(RegistryApi& reg, PolicySet set);
 
+// The protection state the Internet zone's values give: 0 secured, 1 prompting,
+// 2 not secured. A tested value that is missing or no number counts as not
+// secured: what cannot be shown to be secured is not.
+std::uint8_t ScriptPolicyState(RegistryApi& reg);
+
 }  // namespace moatgate

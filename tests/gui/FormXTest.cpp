@@ -50,13 +50,14 @@ void ClickHeader(FormX& form, int column) {
 
 class FormXTest : public QObject {
     Q_OBJECT
+    test::FakeMessageBoxes boxes;
 private slots:
     void theListLooksAsDesigned() {
         MemoryStore reg;
         Zone(reg, "trusted.example", "*", 2);
         Zone(reg, "odd.example", "http", 77);
         Zone(reg, "zero.example", "http", 0);
-        FormX form(reg);
+        FormX form(reg, boxes);
         form.show();
         form.Refresher();
         QCOMPARE(form.windowTitle(), QStringLiteral("MOATGATE - Script Security and Trusted Sites Manager"));
@@ -95,7 +96,7 @@ private slots:
     void rowsAreNeverEditedInPlace() {
         MemoryStore reg;
         Zone(reg, "a.example", "*", 2);
-        FormX form(reg);
+        FormX form(reg, boxes);
         form.show();
         form.Refresher();
         std::int16_t cancel = 0;
@@ -115,7 +116,7 @@ private slots:
         Zone(reg, "a.example", "*", 2);
         Zone(reg, "b.example", "*", 3);
         Zone(reg, "c.example", "*", 4);
-        FormX form(reg);
+        FormX form(reg, boxes);
         form.show();
         form.Refresher();
         QCOMPARE(SelectedRows(form), QList<int>{1});  // the list grew from nothing: row 1
@@ -145,7 +146,7 @@ private slots:
 
         // An empty list that stays empty selects nothing.
         MemoryStore none;
-        FormX empty(none);
+        FormX empty(none, boxes);
         empty.Refresher();
         empty.Refresher();
         QVERIFY(SelectedRows(empty).isEmpty());
@@ -156,7 +157,7 @@ private slots:
         Zone(reg, "b.example", "ftp", 2);
         Zone(reg, "a.example", "https", 3);
         Zone(reg, "c.example", "http", 4);
-        FormX form(reg);
+        FormX form(reg, boxes);
         form.show();
         form.Refresher();
         QCOMPARE(Column(form, 2), (QStringList{"a.example", "b.example", "c.example"}));
@@ -179,7 +180,7 @@ private slots:
             Zone(reg, site, "http", 2);
             Zone(reg, site, "https", 4);
         }
-        FormX form(reg);
+        FormX form(reg, boxes);
         form.show();
         bool askedDuringFill = false;
         int fillsWhenAsked = -1;
@@ -203,7 +204,7 @@ private slots:
             Zone(reg, "s" + std::to_string(i) + ".example", "http", 2);
             Zone(reg, "s" + std::to_string(i) + ".example", "https", 2);
         }
-        FormX form(reg);
+        FormX form(reg, boxes);
         form.show();
         QTimer::singleShot(0, &form, [&] { form.close(); });
         form.Refresher();
@@ -216,20 +217,20 @@ private slots:
         const std::string path = dir.file("user.reg");
         const std::string bad = "WINE REGISTRY Version 2\n[Software\\\\X]\n\"x\"=DWORD:1\n";
         test::WriteFile(path, bad);
-        test::FakeMessageBoxes boxes;
+        test::FakeMessageBoxes explain;
         auto env = [&](const char* name) -> const char* {
             return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr;
         };
-        QVERIFY(!OpenStoreOrExplain(env, boxes));
-        QCOMPARE(boxes.shown.size(), 1);
-        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
-        QVERIFY2(boxes.shown[0].prompt.contains(QString::fromStdString(path + ":3: Malformed value")),
-                 qPrintable(boxes.shown[0].prompt));
+        QVERIFY(!OpenStoreOrExplain(env, explain));
+        QCOMPARE(explain.shown.size(), 1);
+        QCOMPARE(explain.shown[0].icon, MessageBoxes::Icon::Critical);
+        QVERIFY2(explain.shown[0].prompt.contains(QString::fromStdString(path + ":3: Malformed value")),
+                 qPrintable(explain.shown[0].prompt));
         QCOMPARE(test::ReadFile(path), bad);
 
         test::WriteFile(path, "WINE REGISTRY Version 2\n");
-        QVERIFY(OpenStoreOrExplain(env, boxes));
-        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(OpenStoreOrExplain(env, explain));
+        QCOMPARE(explain.shown.size(), 1);
     }
 };
 

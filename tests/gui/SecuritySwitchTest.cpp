@@ -1,0 +1,223 @@
+// The security switch and the status panels, driven with real mouse releases.
+#include <QtTest>
+
+#include "FakeMessageBoxes.h"
+#include "FormX.h"
+#include "HiveRegistry.h"
+#include "InternetZonePolicy.h"
+#include "KeyPaths.h"
+#include "Registry.h"
+#include "SecurityTexts.h"
+#include "TestSupport.h"
+
+using namespace moatgate;
+
+namespace {
+
+constexpr auto kCtrlAlt = Qt::ControlModifier | Qt::AltModifier;
+
+// Which panel shows, as the window would show it.
+QString ShownPanel(const FormX& form) {
+    QStringList shown;
+    for (const QWidget* panel : {form.pSecured, form.pSemisecure, form.pUnsecure})
+        if (!panel->isHidden()) shown << panel->objectName();
+    return shown.join(QLatin1Char(','));
+}
+
+}  // namespace
+
+class SecuritySwitchTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<MemoryStore> reg;
+    test::FakeMessageBoxes boxes;
+    std::unique_ptr<FormX> form;
+
+    void Start(PolicySet set, bool withZoneKey = true) {
+        reg = std::make_unique<MemoryStore>();
+        if (withZoneKey) reg->RegCloseKey(test::Create(*reg, std::string(kInternetZoneKey)));
+        WritePolicySet(*reg, set);
+        boxes = {};
+        form = std::make_unique<FormX>(*reg, boxes);
+    }
+    void Release(Qt::MouseButton button, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseRelease(form->cmdSecure, button, modifiers, form->cmdSecure->rect().center());
+    }
+    int State() { return ScriptPolicyState(*reg); }
+
+private slots:
+    void theSwitchFollowsTheStateTable() {
+        Start(PolicySet::Default);
+        form->ShowSecurityState(State(), false);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
+        QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
+        QCOMPARE(form->cmdSecure->toolTip(), texts::kRaiseTip);
+
+        Release(Qt::LeftButton);  // not secured: secured at once, no question
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(State(), 0);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pSecured"));
+        QCOMPARE(form->cmdSecure->text(), QStringLiteral("De-Secure"));
+        QCOMPARE(form->cmdSecure->toolTip(), texts::kLowerTip);
+        QCOMPARE(form->pSecured->toolTip(), texts::kSecuredPanelTip);
+
+        reg->GetHive().ClearChanged();
+        Release(Qt::RightButton);  // secured: asks first; No writes nothing
+        QVERIFY(!reg->GetHive().Changed());
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(boxes.shown[0].question);
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("Confirm Disable Security"));
+        QCOMPARE(boxes.shown[0].prompt, texts::kConfirmDisable);
+        QCOMPARE(State(), 0);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pSecured"));
+
+        boxes.answers = {true};
+        Release(Qt::MiddleButton);  // Yes: the default set, which is not secured
+        QCOMPARE(State(), 2);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
+        QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
+        QCOMPARE(form->pUnsecure->toolTip(), texts::kUnsecurePanelTip);
+        QCOMPARE(form->pSecured->toolTip(), texts::kSecuredPanelTip);  // a hidden panel keeps its tip
+        QCOMPARE(ReadRegistryValueText(*reg, HKEY_CURRENT_USER, kInternetZoneKey, "1A00"), std::string("131072"));
+    }
+
+    void ctrlAltAloneIsThePromptingGesture() {
+        Start(PolicySet::Secured);
+        form->ShowSecurityState(State(), false);
+        Release(Qt::RightButton, kCtrlAlt);
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(State(), 1);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pSemisecure"));
+        QCOMPARE(form->pSemisecure->toolTip(), texts::kSemisecurePanelTip);
+        QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
+
+        Release(Qt::LeftButton, kCtrlAlt | Qt::ShiftModifier);  // Shift 7: the ordinary path
+        QCOMPARE(State(), 0);
+        Release(Qt::LeftButton, Qt::ControlModifier);  // Ctrl alone: ordinary too, so it asks
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(State(), 0);
+    }
+
+    void theKeyboardCannotWorkTheSwitch() {
+        Start(PolicySet::Default);
+        form->show();
+        form->ShowSecurityState(State(), false);
+        form->cmdSecure->setFocus();
+        reg->GetHive().ClearChanged();
+        QTest::keyClick(form->cmdSecure, Qt::Key_Space);
+        QTest::keyClick(form->cmdSecure, Qt::Key_Return);
+        QTest::keyClick(form->cmdSecure, Qt::Key_Enter);
+        QVERIFY(!reg->GetHive().Changed());
+        QCOMPARE(State(), 2);
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void panelsHaveTheirTextsAndNoTipOfTheirOwnAtFirst() {
+        Start(PolicySet::Default);
+        form->ShowSecurityState(State(), false);
+        QCOMPARE(form->lblWarning->text(), QStringLiteral("Warning!"));
+        QCOMPARE(form->Label9->text(), QStringLiteral("Unsecured!"));
+        QCOMPARE(form->Label8->text(), QStringLiteral("Secured"));
+        QCOMPARE(form->Label7->text(), QStringLiteral("Scripts/Plugins"));
+        QCOMPARE(form->Label6->text(), QStringLiteral("Semi-secured!"));
+        QCOMPARE(form->Label2->text(), QStringLiteral("Caution"));
+        QVERIFY(form->lblWarning->toolTip().endsWith(QStringLiteral("Click  for more information.")));
+        QCOMPARE(form->Label9->toolTip(), form->lblWarning->toolTip());
+        QVERIFY(form->ImageSecure->toolTip().endsWith(QStringLiteral("Click  fore more information.")));
+        QCOMPARE(form->Image7->toolTip(), form->Label8->toolTip());
+        QVERIFY(form->Label6->toolTip().contains(QStringLiteral("CAUTION  Click for more information.")));
+        for (const QWidget* panel : {form->pSecured, form->pSemisecure, form->pUnsecure})
+            QVERIFY(panel->toolTip().isEmpty());
+        const int dpi = form->logicalDpiX();
+        QCOMPARE(form->pUnsecure->size(), QSize(1755 * dpi / 1440, 795 * dpi / 1440));
+    }
+
+    void panelClicksExplainAndOfferToRaise() {
+        Start(PolicySet::Secured);
+        form->show();
+        form->ShowSecurityState(State(), false);
+        for (QLabel* control : {form->Label8, form->Label7, form->Image7}) {
+            QTest::mouseClick(control, Qt::LeftButton);
+            QCOMPARE(boxes.shown.last().title, QStringLiteral("The Moatgate is Raised."));
+            QCOMPARE(boxes.shown.last().prompt, texts::kSecuredMessage);
+            QVERIFY(!boxes.shown.last().question);
+            QCOMPARE(boxes.shown.last().icon, MessageBoxes::Icon::None);
+        }
+        QCOMPARE(State(), 0);
+
+        WritePolicySet(*reg, PolicySet::Prompting);
+        form->ShowSecurityState(State(), false);
+        QTest::mouseClick(form->Label2, Qt::LeftButton);  // No: nothing happens
+        QCOMPARE(boxes.shown.last().prompt, texts::kSemisecureQuestion);
+        QCOMPARE(boxes.shown.last().title, QStringLiteral("Raise the Moatgate?"));
+        QCOMPARE(State(), 1);
+        boxes.answers = {true};
+        QTest::mouseClick(form->Image6, Qt::LeftButton);
+        QCOMPARE(State(), 0);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pSecured"));
+
+        WritePolicySet(*reg, PolicySet::Default);
+        form->ShowSecurityState(State(), false);
+        boxes.answers = {true};
+        QTest::mouseClick(form->ImageSecure, Qt::LeftButton);
+        QCOMPARE(boxes.shown.last().prompt, texts::kUnsecureQuestion);
+        QCOMPARE(State(), 0);
+    }
+
+    void theSwitchDecidesOnWhatTheRegistryHoldsNow() {
+        Start(PolicySet::Default);
+        form->show();
+        form->ShowSecurityState(State(), false);
+        WritePolicySet(*reg, PolicySet::Secured);  // another program secures the zone meanwhile
+        boxes.answers = {true, false};
+        QTest::mouseClick(form->Label9, Qt::LeftButton);
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[1].title, QStringLiteral("Confirm Disable Security"));
+        QCOMPARE(State(), 0);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pSecured"));
+    }
+
+    void withoutTheZoneKeyNothingIsWritten() {
+        Start(PolicySet::Secured, false);
+        boxes.answers = {true};
+        form->Form_Load();  // not secured: it asks, and Yes runs the switch
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("Raise the Moatgate?"));
+        HKEY k = 0;
+        QVERIFY(reg->RegOpenKeyA(HKEY_CURRENT_USER, std::string(kInternetZoneKey), &k) != 0);
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
+        QCOMPARE(form->pUnsecure->toolTip(), texts::kUnsecurePanelTip);
+    }
+
+    void theLoadShowsTheStateAndAsksOnlyWhenUnprotected() {
+        Start(PolicySet::Secured);
+        form->Form_Load();
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pSecured"));
+        QVERIFY(form->pSecured->toolTip().isEmpty());
+        const int dpi = form->logicalDpiX();
+        for (const QWidget* panel : {form->pSecured, form->pSemisecure, form->pUnsecure})
+            QCOMPARE(panel->pos(), QPoint(80 * dpi / 1440, 30 * dpi / 1440));
+
+        Start(PolicySet::Default);
+        reg->GetHive().ClearChanged();
+        form->Form_Load();  // No: nothing written, the window shows "Secure" and pUnsecure
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].prompt, texts::kUnsecureQuestion);
+        QVERIFY(!reg->GetHive().Changed());
+        QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
+        QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
+    }
+
+    void image3ReloadsTheListAndSaysNothing() {
+        Start(PolicySet::Secured);
+        form->show();
+        const int before = form->FillCount();
+        QTest::mouseClick(form->Image3, Qt::LeftButton);
+        QCOMPARE(form->FillCount(), before + 1);
+        QVERIFY(boxes.shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(SecuritySwitchTest)
+#include "SecuritySwitchTest.moc"
