@@ -1,5 +1,9 @@
 #include "Startup.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
 namespace moatgate {
 
 std::unique_ptr<RegistryApi> OpenStoreOrExplain(const EnvLookup& env, MessageBoxes& boxes) {
@@ -11,6 +15,20 @@ std::unique_ptr<RegistryApi> OpenStoreOrExplain(const EnvLookup& env, MessageBox
                        .arg(QString::fromStdString(error)),
                    QStringLiteral("Moatgate"), MessageBoxes::Icon::Critical);
     return store;
+}
+
+ProgramLocation RunningProgram() {
+    const QFileInfo file(QCoreApplication::applicationFilePath());
+    return {QDir::toNativeSeparators(file.absolutePath()).toStdString(), file.completeBaseName().toStdString(),
+            QDir::toNativeSeparators(file.absoluteFilePath()).toStdString()};
+}
+
+std::vector<std::string> PlatformBrowsers::Addresses() {
+#ifdef _WIN32
+    return ShellWindowAddresses();
+#else
+    return FirefoxTabs().Addresses();
+#endif
 }
 
 }  // namespace moatgate

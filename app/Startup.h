@@ -4,7 +4,9 @@
 
 #include <memory>
 
+#include "Browsers.h"
 #include "MessageBoxes.h"
+#include "ToolbarButton.h"
 #include "RegistryApi.h"
 #include "StoreLocation.h"
 
@@ -13,5 +15,15 @@ namespace moatgate {
 // The store, or null after telling the user which file could not be read (and
 // where); nothing is written then.
 std::unique_ptr<RegistryApi> OpenStoreOrExplain(const EnvLookup& env, MessageBoxes& boxes);
+
+// The folder and name of the running program file.
+ProgramLocation RunningProgram();
+
+// The open browsers as this platform has them: the shell's windows on Windows,
+// Firefox's tabs elsewhere.
+class PlatformBrowsers : public OpenBrowsers {
+public:
+    std::vector<std::string> Addresses() override;
+};
 
 }  // namespace moatgate

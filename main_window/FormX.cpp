@@ -54,6 +54,31 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     ShowSortState();
 
     BuildSwitch();
+
+    txtURL = new QComboBox(this);
+    txtURL->setObjectName(QStringLiteral("txtURL"));
+    txtURL->setAccessibleName(QStringLiteral("Address"));
+    txtURL->setEditable(true);
+    txtURL->setInsertPolicy(QComboBox::NoInsert);
+    txtURL->setGeometry(Px(60), Px(840), Px(10575), Px(360));
+    QFont boxFont(QStringLiteral("MS Sans Serif"));
+    boxFont.setPointSizeF(9.75);
+    txtURL->setFont(boxFont);
+    txtURL->setToolTip(QStringLiteral(
+        "Just click the \"Add\" Button to add the site in this box to the list, or type in another address..."));
+
+    cmdHelp = new QToolButton(this);
+    cmdHelp->setObjectName(QStringLiteral("cmdHelp"));
+    cmdHelp->setText(QStringLiteral("Help"));
+    cmdHelp->setAccessibleName(cmdHelp->text());
+    cmdHelp->setToolTip(QStringLiteral("Need to know more? Just press this button!"));
+    cmdHelp->setGeometry(Px(10680), 0, Px(1035), Px(855));
+    cmdHelp->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    cmdHelp->setIconSize(QSize(Px(480), Px(480)));
+    cmdHelp->setIcon(QIcon(QStringLiteral(":/buttons/help.svg")));
+    cmdHelp->setFont(cmdSecure->font());
+    connect(cmdHelp, &QToolButton::clicked, this, [this] { cmdHelp_Click(); });
+
     Image3 = new QLabel(this);
     Image3->setObjectName(QStringLiteral("Image3"));
     Image3->setAccessibleName(QStringLiteral("Reload the site list"));
@@ -62,17 +87,46 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     OnClick(Image3, [this] { Image3_Click(); });
 }
 
-void FormX::Form_Load() {
-    // The panels sit one above the other in the design; only the visible one is seen.
+bool FormX::Form_Load() {
+    // 1. The open browsers' addresses, local folders and files left out. Nothing
+    // here may stop the load.
+    if (env_.browsers) {
+        try {
+            for (const std::string& address : env_.browsers->Addresses()) {
+                const QString text = QString::fromStdString(address);
+                if (text.contains(QStringLiteral("///"), Qt::CaseInsensitive)) continue;
+                txtURL->addItem(text);
+                txtURL->setEditText(text);
+            }
+        } catch (...) {
+        }
+    }
+    // 2. The toolbar button, on every start: it follows the program if it moved.
+    if (!env_.program.folder.empty()) RegisterToolbarButton(reg_, env_.program);
+    // 3. The panels sit one above the other in the design; only the visible one is seen.
     for (QWidget* panel : {pSecured, pUnsecure, pSemisecure}) panel->move(Px(80), Px(30));
+    // 4. and 5.
+    const bool startup = env_.arguments == QStringLiteral("Startup");
     const int state = ScriptPolicyState(reg_);
     if (state == 0 || state == 1) {
         ShowSecurityState(state, false);
+        if (startup) return false;
     } else {
         ShowSecurityState(2, false);
         if (boxes_.AskYesNo(texts::kUnsecureQuestion, texts::kRaiseTitle)) cmdSecure_MouseUp(1, 0, 0, 0);
     }
+    // 6.
     Refresher();
+    return true;
+}
+
+void FormX::cmdHelp_Click() {
+    const QString file = HelpFile(QString::fromStdString(env_.program.folder));
+    if (env_.help && env_.help->Open(file)) return;
+    boxes_.Tell(QStringLiteral("The help page could not be opened:\n%1\n\nNo viewer for it could be started, "
+                               "or the file is missing.")
+                    .arg(file),
+                QStringLiteral("Moatgate Help"), MessageBoxes::Icon::Exclamation);
 }
 
 void FormX::BuildSwitch() {

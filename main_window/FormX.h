@@ -2,6 +2,7 @@
 // site list LVw.
 #pragma once
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QToolButton>
@@ -11,8 +12,11 @@
 #include <functional>
 #include <unordered_map>
 
+#include "Browsers.h"
+#include "HelpViewer.h"
 #include "ImageList.h"
 #include "MessageBoxes.h"
+#include "ToolbarButton.h"
 #include "RegistryApi.h"
 #include "SiteList.h"
 
@@ -20,14 +24,25 @@ namespace moatgate {
 
 class SiteListModel;
 
+// What the window reaches outside the registry.
+struct FormXEnvironment {
+    OpenBrowsers* browsers = nullptr;  // none: no addresses to offer
+    HelpViewer* help = nullptr;        // none: help cannot be shown
+    ProgramLocation program;           // where the running program is
+    QString arguments;                 // the command-line argument text
+};
+
 class FormX : public QWidget {
     Q_OBJECT
 public:
     FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent = nullptr);
     ~FormX() override;
 
-    // The load sequence, once, before the window is first shown.
-    void Form_Load();
+    void SetEnvironment(FormXEnvironment environment) { env_ = std::move(environment); }
+    // The load sequence, once, before the window is first shown. False when the
+    // program is to end at once: start-up mode with protection in place.
+    bool Form_Load();
+    void cmdHelp_Click();
 
     // The security switch: a mouse button released over cmdSecure. Only Shift (1
     // Shift, 2 Ctrl, 4 Alt) counts; exactly Ctrl+Alt writes the prompting set.
@@ -59,6 +74,8 @@ public:
     const ImageList& ImageList11() const { return images_; }
 
     QTreeView* LVw = nullptr;
+    QComboBox* txtURL = nullptr;
+    QToolButton* cmdHelp = nullptr;
     QToolButton* cmdSecure = nullptr;
     QWidget* pSecured = nullptr;
     QWidget* pSemisecure = nullptr;
@@ -94,6 +111,7 @@ private:
 
     RegistryApi& reg_;
     MessageBoxes& boxes_;
+    FormXEnvironment env_;
     ImageList images_;
     std::unordered_map<QObject*, std::function<void()>> clicks_;
     SiteList list_;

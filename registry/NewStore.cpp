@@ -5,6 +5,7 @@
 #include "InternetZonePolicy.h"
 #include "KeyPaths.h"
 #include "Registry.h"
+#include "ToolbarButton.h"
 
 namespace moatgate {
 
@@ -35,7 +36,7 @@ void SeedNewStore(RegistryApi& reg) {
     CreateKey(reg, kInternetZoneKey);
     WritePolicySet(reg, PolicySet::Default);
 
-    const std::string button = std::string(kBrowserExtensionsKey) + "\\" + std::string(kToolbarButtonId);
+    const std::string button = ToolbarButtonKey();
     CreateKey(reg, button);
     WriteRegistryValue(reg, HKEY_CURRENT_USER, button, "ButtonText", std::string(kToolbarButtonText),
                        static_cast<std::int32_t>(REG_SZ));
