@@ -4,10 +4,11 @@
 # the fuzz targets, mingw-w64 for the Windows build, Wine to run it and judge the
 # file store)
 set -euo pipefail
-need=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-svg-dev libgl-dev
-      fonts-dejavu-core)
+need=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-svg-dev
+      libgl-dev liblz4-dev fonts-dejavu-core)
 if [ "${1:-}" = "--all" ]; then
-  need+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix googletest wine wine64)
+  need+=(clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix googletest wine wine64 appstream
+         desktop-file-utils)
 fi
 missing=()
 for package in "${need[@]}"; do

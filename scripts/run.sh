@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target moatgate moatgate-reg
+if [ "${1:-}" = "--build-only" ]; then
+  exit 0
+fi
 if [ $# -gt 0 ]; then
   exec build/release/tools/moatgate-reg/moatgate-reg "$@"
 fi
