@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the program: the main window over
 # the store chosen as the README says. With arguments, runs moatgate-reg with
-# them instead (for example: scripts/run.sh query 'HKCU\Software' /s).
+# them instead (for example: scripts/run.sh query 'HKCU\Software' /s);
+# --build-only stops after the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
