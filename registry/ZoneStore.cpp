@@ -1,47 +1,10 @@
 #include "ZoneStore.h"
 
+#include "Enumeration.h"
+
 namespace moatgate {
 
 namespace {
-
-// The index-th subkey's name. False at the end, and on any other failure too, so
-// that no enumeration loop can run forever; a long name is read whole.
-bool SubkeyAt(RegistryApi& reg, HKEY key, DWORD index, std::string& name) {
-    name.resize(256);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        DWORD cch = static_cast<DWORD>(name.size());
-        const LONG status = reg.RegEnumKeyExA(key, index, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_SUCCESS) {
-            name.resize(cch);
-            return true;
-        }
-        if (status != ERROR_MORE_DATA || cch + 1 <= name.size()) return false;
-        name.resize(cch + 1);
-    }
-    return false;
-}
-
-// The index-th value's name and data, read whole; false at the end or on failure.
-bool ValueAt(RegistryApi& reg, HKEY key, DWORD index, std::string& name, std::string& data) {
-    name.resize(256);
-    data.resize(255);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD cch = static_cast<DWORD>(name.size());
-        DWORD cb = static_cast<DWORD>(data.size());
-        const LONG status = reg.RegEnumValueA(key, index, name.data(), &cch, nullptr, nullptr,
-                                              reinterpret_cast<unsigned char*>(data.data()), &cb);
-        if (status == ERROR_SUCCESS) {
-            name.resize(cch);
-            data.resize(cb);
-            return true;
-        }
-        const bool grows = cch + 1 > name.size() || cb > data.size();
-        if (status != ERROR_MORE_DATA || !grows) return false;
-        if (cch + 1 > name.size()) name.resize(cch + 1);
-        if (cb > data.size()) data.resize(cb);
-    }
-    return false;
-}
 
 int FirstByte(const std::string& data) { return static_cast<unsigned char>(data[0]); }
 

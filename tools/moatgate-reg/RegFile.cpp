@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "Enumeration.h"
 #include "Unicode.h"
 
 namespace moatgate {
@@ -359,32 +360,10 @@ void ExportValue(std::string& out, const std::string& name, DWORD type, const st
 
 void ExportKey(RegistryApi& reg, HKEY key, const std::string& name, std::string& out) {
     out += "\r\n[" + name + "]\r\n";
-    std::string valueName(256, '\0');
-    std::string data(2048, '\0');
-    for (DWORD i = 0;;) {
-        DWORD cch = static_cast<DWORD>(valueName.size());
-        DWORD cb = static_cast<DWORD>(data.size());
-        DWORD type = 0;
-        const LONG s = reg.RegEnumValueA(key, i, valueName.data(), &cch, nullptr, &type,
-                                         reinterpret_cast<unsigned char*>(data.data()), &cb);
-        if (s == ERROR_MORE_DATA) {
-            // The store says how much room the name or the data needs.
-            const bool grows = cch + 1 > valueName.size() || cb > data.size();
-            if (!grows) break;
-            if (cch + 1 > valueName.size()) valueName.resize(cch + 1);
-            if (cb > data.size()) data.resize(cb);
-            continue;
-        }
-        if (s != ERROR_SUCCESS) break;
-        ExportValue(out, valueName.substr(0, cch), type, data.substr(0, cb));
-        ++i;
-    }
-    std::string subName(256, '\0');
-    for (DWORD i = 0;; ++i) {
-        DWORD cch = static_cast<DWORD>(subName.size());
-        if (reg.RegEnumKeyExA(key, i, subName.data(), &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        const std::string sub = subName.substr(0, cch);
+    std::string valueName, data;
+    DWORD type = 0;
+    for (DWORD i = 0; ValueAt(reg, key, i, valueName, data, &type); ++i) ExportValue(out, valueName, type, data);
+    for (const std::string& sub : SubkeyNames(reg, key)) {
         HKEY child = 0;
         if (reg.RegOpenKeyA(key, sub, &child) == ERROR_SUCCESS) {
             ExportKey(reg, child, name + "\\" + sub, out);
@@ -426,13 +405,7 @@ LONG DeleteKeyTree(RegistryApi& reg, const std::string& path) {
     HKEY key = 0;
     LONG status = reg.RegOpenKeyA(HKEY_CURRENT_USER, path, &key);
     if (status) return status;
-    std::vector<std::string> children;
-    std::string name(256, '\0');
-    for (DWORD i = 0;; ++i) {
-        DWORD cch = static_cast<DWORD>(name.size());
-        if (reg.RegEnumKeyExA(key, i, name.data(), &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.push_back(name.substr(0, cch));
-    }
+    const std::vector<std::string> children = SubkeyNames(reg, key);
     reg.RegCloseKey(key);
     for (const auto& child : children)
         if ((status = DeleteKeyTree(reg, path + "\\" + child))) return status;

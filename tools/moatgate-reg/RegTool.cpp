@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "Enumeration.h"
 #include "RegFile.h"
 #include "Unicode.h"
 
@@ -207,30 +208,6 @@ private:
         return true;
     }
 
-    static std::vector<std::string> Subkeys(RegistryApi& reg, HKEY key) {
-        std::vector<std::string> names;
-        std::string name(256, '\0');
-        for (DWORD i = 0;; ++i) {
-            DWORD cch = static_cast<DWORD>(name.size());
-            if (reg.RegEnumKeyExA(key, i, name.data(), &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            names.push_back(name.substr(0, cch));
-        }
-        return names;
-    }
-
-    static std::vector<std::string> ValueNames(RegistryApi& reg, HKEY key) {
-        std::vector<std::string> names;
-        std::string name(16384, '\0');
-        for (DWORD i = 0;; ++i) {
-            DWORD cch = static_cast<DWORD>(name.size());
-            if (reg.RegEnumValueA(key, i, name.data(), &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            names.push_back(name.substr(0, cch));
-        }
-        return names;
-    }
-
     // The value's name as stored (names are matched without regard to case).
     static std::string StoredName(RegistryApi& reg, HKEY key, const std::string& name) {
         const std::u16string wanted = Folded(Utf8ToUtf16Lenient(name));
@@ -248,7 +225,7 @@ private:
             if (ReadValue(reg_, key, name, type, data)) ValueLine(name, type, data);
         }
         if (!values.empty() || recursing) out_ << "\n";
-        for (const auto& sub : Subkeys(reg_, key)) {
+        for (const auto& sub : SubkeyNames(reg_, key)) {
             const std::string subDisplay = display + "\\" + sub;
             if (!recurse) {
                 out_ << subDisplay << "\n";
@@ -271,7 +248,7 @@ private:
             out_ << "\n";
             ++found;
         }
-        for (const auto& sub : Subkeys(reg_, key)) {
+        for (const auto& sub : SubkeyNames(reg_, key)) {
             HKEY child = 0;
             if (reg_.RegOpenKeyA(key, sub, &child) != ERROR_SUCCESS) continue;
             found += SearchValue(child, display + "\\" + sub, name);
