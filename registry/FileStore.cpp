@@ -173,6 +173,7 @@ LONG FileStore::PrepareWrite() {
             held.st_ino != current.st_ino || held.st_dev != current.st_dev)
             continue;
         lockFd_ = fd.release();
+        RemoveAbandonedTemporaries();
         const Identity now{static_cast<unsigned long long>(held.st_dev), static_cast<unsigned long long>(held.st_ino),
                            static_cast<unsigned long long>(held.st_size), held.st_mtim.tv_sec, held.st_mtim.tv_nsec};
         if (!loaded_ || now != identity_) {
@@ -204,6 +205,20 @@ LONG FileStore::FinishWrite() {
     }
     Unlock();
     return status;
+}
+
+void FileStore::RemoveAbandonedTemporaries() {
+    // Only a writer holding the lock on the current file writes a temporary file,
+    // so while this one holds it, any temporary of ours is left from a writer that
+    // died mid-write.
+    const std::string prefix = "." + std::filesystem::path(path_).filename().string() + ".";
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            entry.is_regular_file(ec))
+            std::filesystem::remove(entry.path(), ec);
+    }
 }
 
 void FileStore::AbortWrite() {

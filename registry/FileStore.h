@@ -55,6 +55,7 @@ private:
     // without an owner to keep, only where no file exists yet (a new store).
     LONG WriteReplacement(const std::string& text, unsigned mode, const Owner* owner, Identity* written);
     LONG Fail(LONG status, std::string message);
+    void RemoveAbandonedTemporaries();
     void Unlock();
 
     std::string path_;

@@ -278,10 +278,13 @@ TEST(FileStore, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFile) {
         lastSeen = seen;
     }
     EXPECT_GT(lastSeen, 0u);
-    // The lock died with its holder: a new writer gets through at once.
+    // The lock died with its holder: a new writer gets through at once, and
+    // clears away what killed writers left half written.
+    WriteFile(dir.file(".user.reg.AbCd12"), "half");
     auto store = OpenStore(path);
     Put(*store, "after", 1);
     EXPECT_EQ(Get(*OpenStore(path), "after"), "1");
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
 }
 
 }  // namespace
