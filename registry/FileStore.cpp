@@ -172,6 +172,10 @@ LONG FileStore::PrepareWrite() {
         if (::fstat(fd.get(), &held) != 0 || ::stat(path_.c_str(), &current) != 0 ||
             held.st_ino != current.st_ino || held.st_dev != current.st_dev)
             continue;
+        // Replacing the file would go round its permissions: a file its owner made
+        // read-only stays as it is.
+        if (::access(path_.c_str(), W_OK) != 0)
+            return Fail(ERROR_ACCESS_DENIED, path_ + " is read-only for you: nothing was changed.");
         lockFd_ = fd.release();
         RemoveAbandonedTemporaries();
         const Identity now{static_cast<unsigned long long>(held.st_dev), static_cast<unsigned long long>(held.st_ino),
