@@ -238,16 +238,19 @@ private:
         }
     }
 
-    std::size_t SearchValue(HKEY key, const std::string& display, const std::string& name) {
-        std::size_t found = 0;
+    // Prints the key's value of that name as a block of its own, if it has one.
+    bool PrintValue(HKEY key, const std::string& display, const std::string& name) {
         DWORD type = 0;
         std::string data;
-        if (ReadValue(reg_, key, name, type, data)) {
-            out_ << display << "\n";
-            ValueLine(StoredName(reg_, key, name), type, data);
-            out_ << "\n";
-            ++found;
-        }
+        if (!ReadValue(reg_, key, name, type, data)) return false;
+        out_ << display << "\n";
+        ValueLine(StoredName(reg_, key, name), type, data);
+        out_ << "\n";
+        return true;
+    }
+
+    std::size_t SearchValue(HKEY key, const std::string& display, const std::string& name) {
+        std::size_t found = PrintValue(key, display, name) ? 1 : 0;
         for (const auto& sub : SubkeyNames(reg_, key)) {
             HKEY child = 0;
             if (reg_.RegOpenKeyA(key, sub, &child) != ERROR_SUCCESS) continue;
@@ -272,14 +275,8 @@ private:
                 const std::size_t found = SearchValue(key, display, name);
                 out_ << "End of search: " << found << " match(es) found.\n";
                 code = found ? 0 : 1;
-            } else {
-                DWORD type = 0;
-                std::string data;
-                if (ReadValue(reg_, key, name, type, data)) {
-                    out_ << display << "\n";
-                    ValueLine(StoredName(reg_, key, name), type, data);
-                    out_ << "\n";
-                } else if (o.ve) {
+            } else if (!PrintValue(key, display, name)) {
+                if (o.ve) {
                     out_ << display << "\n    (Default)    REG_SZ    (value not set)\n\n";
                 } else {
                     code = Fail("Unable to find the specified registry value.");
