@@ -34,20 +34,14 @@ LONG StoredData(DWORD type, const unsigned char* data, DWORD cb, std::vector<uns
     std::u16string units;
     if (!Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), cb), units))
         return ERROR_INVALID_PARAMETER;
-    stored.resize(units.size() * 2);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        stored[2 * i] = static_cast<unsigned char>(units[i] & 0xFF);
-        stored[2 * i + 1] = static_cast<unsigned char>(units[i] >> 8);
-    }
+    stored.clear();
+    AppendUtf16Le(units, stored);
     return ERROR_SUCCESS;
 }
 
 std::string ExternalData(DWORD type, const unsigned char* stored, std::size_t size) {
     if (!IsStringType(type)) return std::string(reinterpret_cast<const char*>(stored), size);
-    std::u16string units(size / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(stored[2 * i] | (stored[2 * i + 1] << 8));
-    return Utf16ToUtf8(units);
+    return Utf16ToUtf8(FromUtf16Le(stored, size));
 }
 
 LONG CopyNameOut(const std::string& name, char* buffer, DWORD* cch) {

@@ -36,6 +36,15 @@ private:
     int fd_;
 };
 
+}  // namespace
+
+FileStore::Identity FileStore::IdentityOf(const struct stat& st) {
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+            static_cast<unsigned long long>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+namespace {
+
 bool WriteAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -121,9 +130,8 @@ LONG FileStore::Load(int fd) {
     }
     ReplaceHive(std::move(hive));
     layout_ = std::move(layout);
-    identity_ = {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-                 static_cast<unsigned long long>(got), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-    // A file that grew while it was read is read again next time.
+    identity_ = IdentityOf(st);
+    // A file whose size changed while it was read is read again next time.
     if (static_cast<unsigned long long>(st.st_size) != got) identity_.size = ~0ull;
     loaded_ = true;
     lastError_.clear();
@@ -138,9 +146,7 @@ LONG FileStore::PrepareRead() {
             if (const LONG s = CreateNew()) return s;
             continue;
         }
-        const Identity now{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-                           static_cast<unsigned long long>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-        if (loaded_ && now == identity_) return ERROR_SUCCESS;
+        if (loaded_ && IdentityOf(st) == identity_) return ERROR_SUCCESS;
         Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
         if (fd.get() < 0) {
             if (errno == ENOENT) continue;
@@ -178,9 +184,7 @@ LONG FileStore::PrepareWrite() {
             return Fail(ERROR_ACCESS_DENIED, path_ + " is read-only for you: nothing was changed.");
         lockFd_ = fd.release();
         RemoveAbandonedTemporaries();
-        const Identity now{static_cast<unsigned long long>(held.st_dev), static_cast<unsigned long long>(held.st_ino),
-                           static_cast<unsigned long long>(held.st_size), held.st_mtim.tv_sec, held.st_mtim.tv_nsec};
-        if (!loaded_ || now != identity_) {
+        if (!loaded_ || IdentityOf(held) != identity_) {
             if (const LONG s = Load(lockFd_)) {
                 Unlock();
                 return s;
@@ -261,9 +265,7 @@ LONG FileStore::WriteReplacement(const std::string& text, unsigned mode, const O
     }
     Fd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
-    if (written)
-        *written = {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-                    static_cast<unsigned long long>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    if (written) *written = IdentityOf(st);
     return ERROR_SUCCESS;
 }
 

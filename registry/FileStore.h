@@ -5,6 +5,8 @@
 // atomically, under an advisory lock, before the call returns.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,6 +46,7 @@ private:
         long long mtimeSec = 0, mtimeNsec = 0;
         bool operator==(const Identity&) const = default;
     };
+    static Identity IdentityOf(const struct stat& st);
 
     explicit FileStore(std::string path);
     LONG Load(int fd);

@@ -111,17 +111,6 @@ void HiveKey::AddBlock(std::uint32_t block) {
         moreBlocks_.push_back(block);
 }
 
-std::u16string HiveKey::Path() const {
-    std::vector<const HiveKey*> chain;
-    for (const HiveKey* k = this; k && k->parent; k = k->parent) chain.push_back(k);
-    std::u16string path;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (!path.empty()) path.push_back(u'\\');
-        path += (*it)->name;
-    }
-    return path;
-}
-
 Hive::Hive() : root_(std::make_unique<HiveKey>()), clock_(&Hive::SystemNow) {}
 
 std::uint64_t Hive::SystemNow() {
@@ -132,11 +121,14 @@ std::uint64_t Hive::SystemNow() {
     return kTicks1601To1970 + static_cast<std::uint64_t>(since1970);
 }
 
-HiveKey* Hive::Find(const std::vector<std::u16string>& path) const {
+HiveKey* Hive::Find(std::u16string_view path) const {
     HiveKey* key = root_.get();
-    for (const auto& component : path) {
-        key = key->FindChild(component);
-        if (!key) return nullptr;
+    std::size_t start = 0;
+    while (key && start < path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = path.size();
+        if (end > start) key = key->FindChild(path.substr(start, end - start));
+        start = end + 1;
     }
     return key;
 }

@@ -96,8 +96,9 @@ public:
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     std::uint64_t Now() const { return clock_(); }
 
-    // Finds a key by its path components from the root; null if missing.
-    HiveKey* Find(const std::vector<std::u16string>& path) const;
+    // Finds a key by its path from the root, components joined by backslashes;
+    // null if missing.
+    HiveKey* Find(std::u16string_view path) const;
     // One shared copy of each key class (most keys of a zone map share one).
     const std::u16string* InternClass(std::u16string_view keyClass);
 

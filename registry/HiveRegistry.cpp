@@ -54,10 +54,9 @@ HiveKey* HiveRegistry::Resolve(HKEY handle, LONG& status) {
         return nullptr;
     }
     Handle& h = it->second;
-    const std::uint64_t generation = hive_.Generation() ^ (hiveEpoch_ << 40);
-    if (h.generation != generation) {
-        h.key = FindByPath(h.path);
-        h.generation = generation;
+    if (h.generation != CurrentGeneration()) {
+        h.key = hive_.Find(h.path);
+        h.generation = CurrentGeneration();
     }
     if (!h.key) status = ERROR_KEY_DELETED;
     return h.key;
@@ -68,18 +67,6 @@ std::u16string HiveRegistry::PathOf(HKEY handle) const {
     return it == handles_.end() ? std::u16string() : it->second.path;
 }
 
-HiveKey* HiveRegistry::FindByPath(std::u16string_view path) {
-    HiveKey* key = &hive_.Root();
-    std::size_t start = 0;
-    while (key && start < path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string_view::npos) end = path.size();
-        key = key->FindChild(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return key;
-}
-
 HKEY HiveRegistry::NewHandle(HiveKey* key, std::u16string path) {
     do {
         nextHandle_ += 4;
@@ -88,7 +75,7 @@ HKEY HiveRegistry::NewHandle(HiveKey* key, std::u16string path) {
     Handle h;
     h.path = std::move(path);
     h.key = key;
-    h.generation = hive_.Generation() ^ (hiveEpoch_ << 40);
+    h.generation = CurrentGeneration();
     handles_.emplace(nextHandle_, std::move(h));
     return nextHandle_;
 }

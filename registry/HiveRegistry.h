@@ -70,7 +70,8 @@ private:
     HiveKey* Resolve(HKEY handle, LONG& status);
     HKEY NewHandle(HiveKey* key, std::u16string path);
     std::u16string PathOf(HKEY handle) const;
-    HiveKey* FindByPath(std::u16string_view path);
+    // Changes whenever cached key pointers may have gone stale.
+    std::uint64_t CurrentGeneration() const { return hive_.Generation() ^ (hiveEpoch_ << 40); }
     LONG OpenKey(HKEY root, std::string_view subKey, HKEY* result);
 
     std::unordered_map<HKEY, Handle> handles_;

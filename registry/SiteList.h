@@ -39,7 +39,6 @@ public:
     void SetSortOrder(int order);
 
     void SelectOnly(std::size_t index);  // 1-based; 0 selects nothing
-    void Swap(SiteList& other) noexcept { std::swap(*this, other); }
 
 private:
     void Sort();

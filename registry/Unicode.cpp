@@ -129,10 +129,12 @@ char16_t FoldCase(char16_t c) {
     return c;
 }
 
-std::u16string Folded(std::u16string_view s) {
-    std::u16string out(s);
-    for (auto& c : out) c = FoldCase(c);
-    return out;
+std::u16string FromUtf16Le(const void* bytes, std::size_t size) {
+    const auto* b = static_cast<const unsigned char*>(bytes);
+    std::u16string units(size / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+    return units;
 }
 
 }  // namespace moatgate

@@ -13,10 +13,20 @@ std::u16string Utf8ToUtf16Lenient(std::string_view in);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view in);
 
+// UTF-16 little-endian bytes, as the registry stores string data.
+template <typename Bytes>
+void AppendUtf16Le(std::u16string_view s, Bytes& out) {
+    for (char16_t c : s) {
+        out.push_back(static_cast<typename Bytes::value_type>(c & 0xFF));
+        out.push_back(static_cast<typename Bytes::value_type>(c >> 8));
+    }
+}
+// The units of UTF-16 little-endian bytes; an odd last byte is left out.
+std::u16string FromUtf16Le(const void* bytes, std::size_t size);
+
 // The lowercase mapping the registry compares names with (one UTF-16 unit at a
 // time, like Wine's casemap table for the scripts that occur in practice).
 char16_t FoldCase(char16_t c);
-std::u16string Folded(std::u16string_view s);
 // Sibling order of keys and values: compare the folded units; a prefix sorts first.
 // Inline: every lookup in the tree runs it once per level.
 inline int CompareNames(std::u16string_view a, std::u16string_view b) {

@@ -33,16 +33,6 @@ void AppendHex(std::string& out, unsigned v, int width) {
     out.append(buf, static_cast<std::size_t>(n));
 }
 
-std::vector<unsigned char> Utf16Bytes(const std::u16string& s, bool terminate) {
-    std::vector<unsigned char> out;
-    out.reserve((s.size() + 1) * 2);
-    for (char16_t c : s) {
-        out.push_back(static_cast<unsigned char>(c & 0xFF));
-        out.push_back(static_cast<unsigned char>(c >> 8));
-    }
-    if (terminate) out.insert(out.end(), {0, 0});
-    return out;
-}
 
 // One pass over the file's lines, building the hive and the layout.
 class Loader {
@@ -211,7 +201,8 @@ private:
             std::size_t i = p + tag;
             std::u16string s;
             if (!ParseEscaped(line_, i, '"', s)) return Fail(lineNo_, Quoted("Malformed value"));
-            data = Utf16Bytes(s, true);
+            AppendUtf16Le(s, data);
+            data.insert(data.end(), {0, 0});  // as loaded, a string gets its terminator
         } else if (startsWith("dword:")) {
             type = REG_DWORD;
             std::size_t i = 6;
@@ -303,11 +294,8 @@ void AppendValue(std::string& out, const HiveValue& v) {
             AppendHex(out, v.type, 0);
             out += "):";
         }
-        std::u16string s(len / 2 - 1, u'\0');
-        for (std::size_t i = 0; i < s.size(); ++i)
-            s[i] = static_cast<char16_t>(v.data[2 * i] | (v.data[2 * i + 1] << 8));
         out += '"';
-        AppendEscaped(out, s, false);
+        AppendEscaped(out, FromUtf16Le(v.data.data(), len - 2), false);
         out += "\"\n";
         return;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Enumeration.h"
 #include "RegistryApi.h"
 
 namespace moatgate::test {
@@ -80,28 +81,7 @@ inline std::string Query(RegistryApi& reg, HKEY key, const std::string& name, DW
     return data;
 }
 
-inline std::vector<std::string> SubkeyNames(RegistryApi& reg, HKEY key) {
-    std::vector<std::string> names;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD cch = sizeof name;
-        if (reg.RegEnumKeyExA(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != 0) break;
-        names.emplace_back(name, cch);
-    }
-    return names;
-}
-
-inline std::vector<std::string> ValueNames(RegistryApi& reg, HKEY key) {
-    std::vector<std::string> names;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD cch = sizeof name;
-        unsigned char data[512];
-        DWORD cb = sizeof data;
-        if (reg.RegEnumValueA(key, i, name, &cch, nullptr, nullptr, data, &cb) != 0) break;
-        names.emplace_back(name, cch);
-    }
-    return names;
-}
+using moatgate::SubkeyNames;
+using moatgate::ValueNames;
 
 }  // namespace moatgate::test

@@ -38,11 +38,7 @@ bool DecodeFile(std::string_view bytes, std::string& out) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         if (bytes.size() % 2) return false;
-        std::u16string units((bytes.size() - 2) / 2, u'\0');
-        for (std::size_t i = 0; i < units.size(); ++i)
-            units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
-                                             (static_cast<unsigned char>(bytes[3 + 2 * i]) << 8));
-        out = Utf16ToUtf8(units);
+        out = Utf16ToUtf8(FromUtf16Le(bytes.data() + 2, bytes.size() - 2));
         return true;
     }
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
@@ -253,10 +249,7 @@ private:
         if (unicode_ && IsStringType(op.type)) {
             // Version 5.00 files hold string types as UTF-16.
             if (bytes.size() % 2) return Fail("string data in UTF-16 must have an even number of bytes");
-            std::u16string units(bytes.size() / 2, u'\0');
-            for (std::size_t i = 0; i < units.size(); ++i)
-                units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+            const std::u16string units = FromUtf16Le(bytes.data(), bytes.size());
             for (std::size_t i = 0; i < units.size(); ++i) {
                 const bool high = units[i] >= 0xD800 && units[i] <= 0xDBFF;
                 const bool low = units[i] >= 0xDC00 && units[i] <= 0xDFFF;
@@ -297,13 +290,8 @@ void AppendEscapedExport(std::string& out, std::string_view s) {
 }
 
 std::string AsUtf16Bytes(std::string_view utf8) {
-    const std::u16string units = Utf8ToUtf16Lenient(utf8);
     std::string out;
-    out.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
-    }
+    AppendUtf16Le(Utf8ToUtf16Lenient(utf8), out);
     return out;
 }
 

@@ -208,12 +208,17 @@ private:
         return true;
     }
 
-    // The value's name as stored (names are matched without regard to case).
+    // The value's name as stored, if the key has it (names match without regard to case).
+    static const std::string* FindName(const std::vector<std::string>& names, const std::string& name) {
+        const std::u16string wanted = Utf8ToUtf16Lenient(name);
+        for (const auto& n : names)
+            if (CompareNames(Utf8ToUtf16Lenient(n), wanted) == 0) return &n;
+        return nullptr;
+    }
     static std::string StoredName(RegistryApi& reg, HKEY key, const std::string& name) {
-        const std::u16string wanted = Folded(Utf8ToUtf16Lenient(name));
-        for (const auto& n : ValueNames(reg, key))
-            if (Folded(Utf8ToUtf16Lenient(n)) == wanted) return n;
-        return name;
+        const std::vector<std::string> names = ValueNames(reg, key);
+        const std::string* stored = FindName(names, name);
+        return stored ? *stored : name;
     }
 
     void QueryAll(HKEY key, const std::string& display, bool recurse, bool recursing) {
@@ -422,11 +427,7 @@ private:
         if (o.hasV || o.ve) {
             const std::string name = o.hasV ? o.v : std::string();
             const std::string shown = name.empty() ? "(Default)" : name;
-            const std::u16string wanted = Folded(Utf8ToUtf16Lenient(name));
-            if (std::none_of(values.begin(), values.end(), [&](const std::string& v) {
-                    return Folded(Utf8ToUtf16Lenient(v)) == wanted;
-                }))
-                return Fail("Unable to find the specified registry value.");
+            if (!FindName(values, name)) return Fail("Unable to find the specified registry value.");
             if (!o.f && !Ask("Delete the registry value " + shown)) {
                 out_ << kCancelled;
                 return 0;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -42,6 +43,24 @@ std::vector<std::string> FilesIn(const TempDir& dir) {
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Another process that opens the store and works on it.
+pid_t StartWriter(const std::string& path, const std::function<void(FileStore&)>& work) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::string error;
+        auto store = FileStore::Open(path, error);
+        if (!store) ::_exit(2);
+        work(*store);
+        ::_exit(0);
+    }
+    return pid;
+}
+
+bool EndedWell(pid_t pid) {
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool Parses(const std::string& text) {
@@ -113,17 +132,7 @@ TEST(FileStore, ChangesByAnotherWriterAreSeenAndNeverReverted) {
     EXPECT_EQ(Get(*third, "c"), "3");
 
     // So is a change made by another process.
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::string error;
-        auto child = FileStore::Open(path, error);
-        if (child) Put(*child, "fromChild", 5);
-        ::_exit(child ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(EndedWell(StartWriter(path, [](FileStore& child) { Put(child, "fromChild", 5); })));
     EXPECT_EQ(Get(*first, "fromChild"), "5");
 
     // An editor that rewrites the file in place is noticed too.
@@ -217,23 +226,11 @@ TEST(FileStore, TwoProcessesWritingAtOnceBothLand) {
     OpenStore(path);
     constexpr int kWrites = 60;
     std::vector<pid_t> children;
-    for (const char* prefix : {"p", "q"}) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            std::string error;
-            auto store = FileStore::Open(path, error);
-            if (!store) ::_exit(2);
-            for (int i = 0; i < kWrites; ++i) Put(*store, prefix + std::to_string(i), i);
-            ::_exit(0);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    for (const std::string prefix : {"p", "q"})
+        children.push_back(StartWriter(path, [&](FileStore& store) {
+            for (int i = 0; i < kWrites; ++i) Put(store, prefix + std::to_string(i), i);
+        }));
+    for (pid_t pid : children) ASSERT_TRUE(EndedWell(pid));
     auto store = OpenStore(path);
     for (int i = 0; i < kWrites; ++i) {
         EXPECT_EQ(Get(*store, "p" + std::to_string(i)), std::to_string(i));
@@ -251,17 +248,10 @@ TEST(FileStore, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFile) {
     std::mt19937 random(12345);
     std::uint64_t lastSeen = 0;
     for (int round = 0; round < 25; ++round) {
-        const pid_t pid = ::fork();
+        const pid_t pid = StartWriter(path, [](FileStore& store) {
+            for (;;) Put(store, "counter", std::stoll(Get(store, "counter")) + 1);
+        });
         ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            std::string error;
-            auto store = FileStore::Open(path, error);
-            if (!store) ::_exit(2);
-            for (;;) {
-                const std::int64_t next = std::stoll(Get(*store, "counter")) + 1;
-                Put(*store, "counter", next);
-            }
-        }
         std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 30000));
         ::kill(pid, SIGKILL);
         int status = 0;

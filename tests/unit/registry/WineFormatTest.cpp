@@ -23,15 +23,7 @@ void MarkAllDirty(Hive& hive, HiveKey& key) {
 }
 
 const HiveValue* ValueAt(Hive& hive, const std::u16string& path, const std::u16string& name) {
-    std::vector<std::u16string> folded;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos) end = path.size();
-        folded.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    const HiveKey* key = hive.Find(folded);
+    const HiveKey* key = hive.Find(path);
     return key ? key->FindValue(name) : nullptr;
 }
 
