@@ -219,7 +219,9 @@ void FileStore::RemoveAbandonedTemporaries() {
     // Only a writer holding the lock on the current file writes a temporary file,
     // so while this one holds it, any temporary of ours is left from a writer that
     // died mid-write.
-    const std::string prefix = "." + std::filesystem::path(path_).filename().string() + ".";
+    std::string prefix(1, '.');
+    prefix += std::filesystem::path(path_).filename().string();
+    prefix += '.';
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
         const std::string name = entry.path().filename().string();
