@@ -1,4 +1,4 @@
-#include "Startup.h"
+#include "app/Startup.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,7 +8,7 @@ namespace moatgate {
 
 std::unique_ptr<RegistryApi> OpenStoreOrExplain(const EnvLookup& env, MessageBoxes& boxes) {
     std::string error;
-    auto store = OpenConfiguredStore(env, error);
+    auto store = OpenSettingsStore(env, error);
     if (!store)
         boxes.Tell(QStringLiteral("Moatgate cannot read the settings it manages:\n\n%1\n\n"
                                   "Nothing was changed. Mend or remove the file, then start Moatgate again.")

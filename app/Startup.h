@@ -4,11 +4,11 @@
 
 #include <memory>
 
-#include "Browsers.h"
-#include "MessageBoxes.h"
-#include "ToolbarButton.h"
-#include "RegistryApi.h"
-#include "StoreLocation.h"
+#include "platform/Browsers.h"
+#include "platform/MessageBoxes.h"
+#include "registry/NewStore.h"
+#include "registry/ToolbarButton.h"
+#include "registry/store/RegistryApi.h"
 
 namespace moatgate {
 

@@ -1,12 +1,20 @@
 // moatgate: opens the store the settings live in and shows the main window.
 #include <QApplication>
 #include <cstdlib>
+#include <string>
 
-#include "FormX.h"
-#include "HelpViewer.h"
-#include "Startup.h"
+#include "app/Startup.h"
+#include "main_window/FormX.h"
+#include "platform/HelpViewer.h"
 
 int main(int argc, char** argv) {
+    // Start-up mode is judged on the program's own argument text, taken before Qt
+    // removes the options it knows ("-reverse Startup" is not start-up mode).
+    std::string arguments;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) arguments += ' ';
+        arguments += argv[i];
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Moatgate"));
     moatgate::QtMessageBoxes boxes;
@@ -15,8 +23,7 @@ int main(int argc, char** argv) {
     moatgate::FormX form(*store, boxes);
     moatgate::PlatformBrowsers browsers;
     moatgate::DesktopHelpViewer help;
-    form.SetEnvironment({&browsers, &help, moatgate::RunningProgram(),
-                         QApplication::arguments().mid(1).join(QLatin1Char(' '))});
+    form.SetEnvironment({&browsers, &help, moatgate::RunningProgram(), QString::fromLocal8Bit(arguments)});
     // Start-up mode with protection in place: nothing to show.
     if (!form.Form_Load()) return 0;
     boxes.SetParent(&form);

@@ -1,4 +1,4 @@
-#include "BenchStore.h"
+#include "bench/BenchStore.h"
 
 #include <unistd.h>
 
@@ -6,10 +6,10 @@
 #include <fstream>
 #include <map>
 
-#include "HiveRegistry.h"
-#include "KeyPaths.h"
-#include "NewStore.h"
-#include "WineRegFormat.h"
+#include "registry/NewStore.h"
+#include "registry/SettingsKeys.h"
+#include "registry/store/HiveRegistry.h"
+#include "registry/store/WineRegFormat.h"
 
 namespace moatgate {
 
@@ -25,7 +25,7 @@ std::string StoreText(int n) {
         reg.RegSetValueExA(k, name, 0, REG_DWORD, b, 4);
     };
     for (int i = 0; i < n; ++i) {
-        const std::string domain = std::string(kZoneMapDomainsKey) + "\\" + DomainName(i);
+        const std::string domain = std::string(kZoneMapKey) + "\\" + DomainName(i);
         HKEY k = 0;
         reg.RegCreateKeyExA(HKEY_CURRENT_USER, domain, 0, "REG_DWORD", 0, 0x3F, nullptr, &k, nullptr);
         dword(k, "*", 4);
@@ -49,8 +49,7 @@ std::string StoreText(int n) {
         }
         reg.RegCloseKey(k);
     }
-    FileLayout layout = NewFileLayout();
-    return cache[n] = SaveRegistryText(reg.GetHive(), layout);
+    return cache[n] = WriteHiveText(reg.GetHive(), NewStorePreamble());
 }
 
 BenchDir::BenchDir() {

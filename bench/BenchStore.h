@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "FileStore.h"
+#include "registry/store/FileStore.h"
 
 namespace moatgate {
 

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <string>
 
-#include "BenchStore.h"
-#include "FormX.h"
-#include "ZoneStore.h"
+#include "bench/BenchStore.h"
+#include "main_window/FormX.h"
+#include "registry/ZoneMap.h"
 
 namespace moatgate {
 namespace {
@@ -28,7 +28,7 @@ void BM_FillSiteList(benchmark::State& state) {
     std::size_t rows = 0;
     for (auto _ : state) {
         SiteList list;
-        FillSiteList(*store, HKEY_CURRENT_USER, kSiteListBasePath, list, [] {});
+        FillSiteList(*store, HKEY_CURRENT_USER, ZoneMapFillPath(), list, [] {});
         rows = list.Count();
     }
     state.counters["rows"] = static_cast<double>(rows);

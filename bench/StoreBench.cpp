@@ -9,15 +9,15 @@
 #include <map>
 #include <sstream>
 
-#include "FileStore.h"
-#include "HiveRegistry.h"
-#include "KeyPaths.h"
-#include "NewStore.h"
-#include "RegFile.h"
-#include "RegTool.h"
-#include "Registry.h"
-#include "WineRegFormat.h"
-#include "BenchStore.h"
+#include "bench/BenchStore.h"
+#include "registry/NewStore.h"
+#include "registry/Registry.h"
+#include "registry/SettingsKeys.h"
+#include "registry/store/FileStore.h"
+#include "registry/store/HiveRegistry.h"
+#include "registry/store/WineRegFormat.h"
+#include "tools/moatgate-reg/RegFile.h"
+#include "tools/moatgate-reg/RegTool.h"
 
 namespace moatgate {
 namespace {
@@ -34,7 +34,7 @@ void BM_DurableWrite(benchmark::State& state) {
     BenchDir dir;
     const std::string path = dir.Write("user.reg", StoreText(static_cast<int>(state.range(0))));
     auto store = Open(path);
-    const std::string key = std::string(kZoneMapDomainsKey) + "\\" + DomainName(1);
+    const std::string key = std::string(kZoneMapKey) + "\\" + DomainName(1);
     std::int64_t zone = 2;
     for (auto _ : state) {
         zone = zone == 2 ? 4 : 2;
@@ -51,7 +51,7 @@ void BM_EnumerateZoneMap(benchmark::State& state) {
     for (auto _ : state) {
         StoreScope scope(*store, false);
         HKEY base = 0;
-        store->RegOpenKeyA(HKEY_CURRENT_USER, std::string(kZoneMapDomainsKey) + "\\", &base);
+        store->RegOpenKeyA(HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\", &base);
         char name[256];
         count = 0;
         for (DWORD i = 0;; ++i) {
@@ -69,7 +69,7 @@ void BM_ImportRegFile(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     std::string text = "Windows Registry Editor Version 5.00\r\n";
     for (int i = 0; i < n; ++i)
-        text += "\r\n[HKEY_CURRENT_USER\\" + std::string(kZoneMapDomainsKey) + "\\" + DomainName(i) +
+        text += "\r\n[HKEY_CURRENT_USER\\" + std::string(kZoneMapKey) + "\\" + DomainName(i) +
                 "]\r\n\"*\"=dword:00000004\r\n";
     const std::string regFile = dir.Write("list.reg", EncodeRegFile(text));
     const std::string fresh = StoreText(0);

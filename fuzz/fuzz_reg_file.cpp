@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "HiveRegistry.h"
-#include "RegFile.h"
+#include "registry/store/HiveRegistry.h"
+#include "tools/moatgate-reg/RegFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace moatgate;

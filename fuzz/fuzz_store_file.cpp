@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "WineRegFormat.h"
+#include "registry/store/WineRegFormat.h"
 
 namespace {
 
 using namespace moatgate;
 
-// Changes every step-th key in the walk (step 1: all of them): stamps it, and
-// gives every other one of those a new subkey with a value.
+// Changes every step-th key in the walk (step 1: all of them): gives it a value,
+// and every other one of those a new subkey with a value.
 void ChangeSome(Hive& hive, HiveKey& key, std::size_t step, std::size_t& counter) {
     std::vector<HiveKey*> children;
     for (auto& child : key.children) children.push_back(child.get());
     if (counter++ % step == 0) {
-        hive.MarkDirty(key);
+        if (key.parent) hive.SetValue(key, u"fuzz", REG_DWORD, {1, 0, 0, 0});
         if ((counter / step) % 2 && !key.FindChild(u"fuzz.example")) {
             HiveKey* added = hive.CreateSubkey(key, u"fuzz.example", u"REG_DWORD", true);
             hive.SetValue(*added, u"*", REG_DWORD, {2, 0, 0, 0});

@@ -1,4 +1,4 @@
-#include "FormX.h"
+#include "main_window/FormX.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -6,18 +6,18 @@
 #include <QItemSelectionModel>
 #include <QMouseEvent>
 
-#include "InternetZonePolicy.h"
-#include "SecurityTexts.h"
-#include "SiteListModel.h"
-#include "Twips.h"
-#include "ZoneStore.h"
+#include "main_window/SecurityTexts.h"
+#include "main_window/SiteListModel.h"
+#include "main_window/core/Twips.h"
+#include "registry/ScriptPolicy.h"
+#include "registry/ZoneMap.h"
 
 namespace moatgate {
 
 namespace {
 constexpr int kClientWidth = 11760;
 constexpr int kClientHeight = 8055;
-constexpr int kColumnWidths[3] = {1550, 2820, 4700};
+constexpr int kColumnWidths[kSiteColumnCount] = {1550, 2820, 4700};
 // How often a long reload lets window events run.
 constexpr int kEventIntervalMs = 15;
 }  // namespace
@@ -47,7 +47,7 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     header->setStretchLastSection(false);
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
-    for (int c = 0; c < 3; ++c) LVw->setColumnWidth(c, Px(kColumnWidths[c]));
+    for (int c = 0; c < kSiteColumnCount; ++c) LVw->setColumnWidth(c, Px(kColumnWidths[c]));
     connect(header, &QHeaderView::sectionClicked, this, [this](int section) { LVw_ColumnClick(section + 1); });
     connect(LVw->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { TakeSelectionFromView(); });
@@ -88,8 +88,8 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
 }
 
 bool FormX::Form_Load() {
-    // 1. The open browsers' addresses, local folders and files left out. Nothing
-    // here may stop the load.
+    // The open browsers' addresses, local folders and files (whose addresses have
+    // three slashes) left out. Nothing here may stop the load.
     if (env_.browsers) {
         try {
             for (const std::string& address : env_.browsers->Addresses()) {
@@ -101,23 +101,36 @@ bool FormX::Form_Load() {
         } catch (...) {
         }
     }
-    // 2. The toolbar button, on every start: it follows the program if it moved.
-    if (!env_.program.folder.empty()) RegisterToolbarButton(reg_, env_.program);
-    // 3. The panels sit one above the other in the design; only the visible one is seen.
+    // The toolbar button, on every start: it follows the program if it moved. This
+    // is no action of the user's, so a store that refuses it is not worth a word.
+    if (!env_.program.folder.empty()) {
+        RegisterToolbarButton(reg_, env_.program);
+        reg_.TakeRefusedWrite();
+    }
+    // The panels sit one above the other in the design; only the visible one is seen.
     for (QWidget* panel : {pSecured, pUnsecure, pSemisecure}) panel->move(Px(80), Px(30));
-    // 4. and 5.
+    // At login the window is wanted only when protection is not in place.
     const bool startup = env_.arguments == QStringLiteral("Startup");
-    const int state = ScriptPolicyState(reg_);
-    if (state == 0 || state == 1) {
+    const ProtectionState state = ScriptPolicyState(reg_);
+    if (state == kSecured || state == kPrompting) {
         ShowSecurityState(state, false);
         if (startup) return false;
     } else {
-        ShowSecurityState(2, false);
-        if (boxes_.AskYesNo(texts::kUnsecureQuestion, texts::kRaiseTitle)) cmdSecure_MouseUp(1, 0, 0, 0);
+        ShowSecurityState(kNotSecured, false);
+        if (boxes_.AskYesNo(texts::kUnsecureQuestion, texts::kRaiseTitle)) cmdSecure_MouseUp(kLeftButton, 0, 0, 0);
     }
-    // 6.
     Refresher();
     return true;
+}
+
+QString FormX::AddressText() const { return txtURL->currentText(); }
+
+void FormX::SetAddressText(const QString& text) { txtURL->setEditText(text); }
+
+void FormX::ReportRefusedWrites() {
+    const std::string refused = reg_.TakeRefusedWrite();
+    if (!refused.empty())
+        boxes_.Tell(QString::fromStdString(refused), QStringLiteral("Moatgate"), MessageBoxes::Icon::Exclamation);
 }
 
 void FormX::cmdHelp_Click() {
@@ -211,10 +224,12 @@ bool FormX::eventFilter(QObject* watched, QEvent* event) {
         if (watched == cmdSecure) {
             // Any button; the modifiers as the mask Shift 1, Ctrl 2, Alt 4.
             const Qt::KeyboardModifiers m = mouse->modifiers();
-            const auto shift = static_cast<std::int16_t>(((m & Qt::ShiftModifier) ? 1 : 0) |
-                                                         ((m & Qt::ControlModifier) ? 2 : 0) |
-                                                         ((m & Qt::AltModifier) ? 4 : 0));
-            const int button = mouse->button() == Qt::LeftButton ? 1 : mouse->button() == Qt::RightButton ? 2 : 4;
+            const auto shift = static_cast<std::int16_t>(((m & Qt::ShiftModifier) ? kShiftKey : 0) |
+                                                         ((m & Qt::ControlModifier) ? kCtrlKey : 0) |
+                                                         ((m & Qt::AltModifier) ? kAltKey : 0));
+            const MouseButton button = mouse->button() == Qt::LeftButton    ? kLeftButton
+                                       : mouse->button() == Qt::RightButton ? kRightButton
+                                                                            : kMiddleButton;
             const QPointF at = mouse->position();
             cmdSecure_MouseUp(static_cast<std::int16_t>(button), shift, static_cast<float>(at.x()),
                               static_cast<float>(at.y()));
@@ -232,37 +247,40 @@ bool FormX::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FormX::cmdSecure_MouseUp(std::int16_t /*Button*/, std::int16_t Shift, float /*X*/, float /*Y*/) {
-    if (Shift == 6) {
+    // Exactly Ctrl and Alt: a hidden gesture, so that prompting is never chosen by chance.
+    if (Shift == (kCtrlKey | kAltKey)) {
         WritePolicySet(reg_, PolicySet::Prompting);
-    } else if (ScriptPolicyState(reg_) != 0) {
+    } else if (ScriptPolicyState(reg_) != kSecured) {
         WritePolicySet(reg_, PolicySet::Secured);
     } else if (boxes_.AskYesNo(texts::kConfirmDisable, texts::kConfirmDisableTitle)) {
         WritePolicySet(reg_, PolicySet::Default);
     }
+    ReportRefusedWrites();
+    // What the store now holds, not what was aimed at.
     ShowSecurityState(ScriptPolicyState(reg_), true);
 }
 
 void FormX::ShowSecurityState(int state, bool withPanelTip) {
-    const bool secured = state == 0;
+    const bool secured = state == kSecured;
     cmdSecure->setToolTip(secured ? texts::kLowerTip : texts::kRaiseTip);
     cmdSecure->setIcon(images_.Picture(secured ? 9 : 10));
     cmdSecure->setText(secured ? QStringLiteral("De-Secure") : QStringLiteral("Secure"));
     cmdSecure->setAccessibleName(cmdSecure->text());
     pSecured->setVisible(secured);
-    pUnsecure->setVisible(state != 0 && state != 1);
-    pSemisecure->setVisible(state == 1);
+    pUnsecure->setVisible(state != kSecured && state != kPrompting);
+    pSemisecure->setVisible(state == kPrompting);
     if (!withPanelTip) return;
     // A panel keeps the tooltip it last received, shown or not.
-    if (state == 0)
+    if (state == kSecured)
         pSecured->setToolTip(texts::kSecuredPanelTip);
-    else if (state == 1)
+    else if (state == kPrompting)
         pSemisecure->setToolTip(texts::kSemisecurePanelTip);
     else
         pUnsecure->setToolTip(texts::kUnsecurePanelTip);
 }
 
 void FormX::RaiseIfAgreed(const QString& question) {
-    if (boxes_.AskYesNo(question, texts::kRaiseTitle)) cmdSecure_MouseUp(1, 0, 0, 0);
+    if (boxes_.AskYesNo(question, texts::kRaiseTitle)) cmdSecure_MouseUp(kLeftButton, 0, 0, 0);
 }
 
 void FormX::lblWarning_Click() { RaiseIfAgreed(texts::kUnsecureQuestion); }
@@ -295,7 +313,7 @@ void FormX::Refresher() {
         const std::size_t previous = FirstSelectedRow(list_);
         SiteList fresh;
         fresh.SetSortOrder(list_.SortOrder());
-        FillSiteList(reg_, HKEY_CURRENT_USER, kSiteListBasePath, fresh, [this] { LetEventsRun(); });
+        FillSiteList(reg_, HKEY_CURRENT_USER, ZoneMapFillPath(), fresh, [this] { LetEventsRun(); });
         // A column click while the list was read chose the order to keep.
         if (fresh.SortOrder() != list_.SortOrder()) fresh.SetSortOrder(list_.SortOrder());
         model_->BeginReset();
@@ -313,10 +331,12 @@ void FormX::Refresher() {
 void FormX::LVw_BeforeLabelEdit(std::int16_t& Cancel) { Cancel = 1; }
 
 void FormX::LVw_ColumnClick(int ColumnHeaderIndex) {
-    const int k = ColumnHeaderIndex - 1;
-    if (k < 0 || k > 2) return;
+    const int position = ColumnHeaderIndex - 1;
+    if (position < 0 || position >= kSiteColumnCount) return;
+    const auto k = static_cast<SiteColumn>(position);
     model_->BeginReset();
-    if (list_.SortKey() == k) list_.SetSortOrder(list_.SortOrder() == 0 ? 1 : 0);
+    if (list_.SortKey() == k)
+        list_.SetSortOrder(list_.SortOrder() == SortOrder::Ascending ? SortOrder::Descending : SortOrder::Ascending);
     list_.SetSortKey(k);
     model_->EndReset();
     ApplySelectionToView();
@@ -361,8 +381,9 @@ void FormX::TakeSelectionFromView() {
 }
 
 void FormX::ShowSortState() {
-    LVw->header()->setSortIndicator(list_.SortKey(),
-                                    list_.SortOrder() == 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    LVw->header()->setSortIndicator(static_cast<int>(list_.SortKey()),
+                                    list_.SortOrder() == SortOrder::Ascending ? Qt::AscendingOrder
+                                                                              : Qt::DescendingOrder);
 }
 
 }  // namespace moatgate

@@ -1,5 +1,5 @@
-// FormX: the main window: the security switch and its status panels, and the
-// site list LVw.
+// FormX: the main window: the security switch and its status panels, the
+// address box and the site list LVw.
 #pragma once
 
 #include <QComboBox>
@@ -12,17 +12,23 @@
 #include <functional>
 #include <unordered_map>
 
-#include "Browsers.h"
-#include "HelpViewer.h"
-#include "ImageList.h"
-#include "MessageBoxes.h"
-#include "ToolbarButton.h"
-#include "RegistryApi.h"
-#include "SiteList.h"
+#include "platform/Browsers.h"
+#include "platform/HelpViewer.h"
+#include "platform/MessageBoxes.h"
+#include "registry/SiteList.h"
+#include "registry/ToolbarButton.h"
+#include "registry/store/RegistryApi.h"
+#include "resources/ImageList.h"
+#include "site_dialogs/MainWindow.h"
 
 namespace moatgate {
 
 class SiteListModel;
+
+// The modifier keys of a mouse event, as its Shift argument holds them.
+enum ShiftMask : std::int16_t { kShiftKey = 1, kCtrlKey = 2, kAltKey = 4 };
+// The mouse buttons, as a mouse event's Button argument holds them.
+enum MouseButton : std::int16_t { kLeftButton = 1, kRightButton = 2, kMiddleButton = 4 };
 
 // What the window reaches outside the registry.
 struct FormXEnvironment {
@@ -32,7 +38,7 @@ struct FormXEnvironment {
     QString arguments;                 // the command-line argument text
 };
 
-class FormX : public QWidget {
+class FormX : public QWidget, public MainWindow {
     Q_OBJECT
 public:
     FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent = nullptr);
@@ -63,7 +69,12 @@ public:
 
     // Reloads the site list from the registry and keeps the selection by position.
     // Asked for while a reload runs, it runs once more when that one ends.
-    void Refresher();
+    void Refresher() override;
+    QString Tag() const override { return tag_; }
+    void SetTag(const QString& tag) override { tag_ = tag; }
+    QString AddressText() const override;
+    void SetAddressText(const QString& text) override;
+    void ReportRefusedWrites() override;
     // The list's events.
     void LVw_BeforeLabelEdit(std::int16_t& Cancel);
     void LVw_ColumnClick(int ColumnHeaderIndex);  // 1-based
@@ -71,7 +82,7 @@ public:
     const SiteList& Sites() const { return list_; }
     bool IsFilling() const { return filling_; }
     int FillCount() const { return fills_; }
-    const ImageList& ImageList11() const { return images_; }
+    const ImageList& ImageList11() const override { return images_; }
 
     QTreeView* LVw = nullptr;
     QComboBox* txtURL = nullptr;
@@ -113,6 +124,7 @@ private:
     MessageBoxes& boxes_;
     FormXEnvironment env_;
     ImageList images_;
+    QString tag_;
     std::unordered_map<QObject*, std::function<void()>> clicks_;
     SiteList list_;
     SiteListModel* model_ = nullptr;

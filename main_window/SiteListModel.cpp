@@ -1,4 +1,4 @@
-#include "SiteListModel.h"
+#include "main_window/SiteListModel.h"
 
 #include <QPixmap>
 
@@ -15,7 +15,7 @@ int SiteListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(list_.Count());
 }
 
-int SiteListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+int SiteListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kSiteColumnCount; }
 
 QVariant SiteListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
@@ -23,7 +23,7 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole:
-            return QString::fromStdString(row.Column(index.column()));
+            return QString::fromStdString(row.Column(static_cast<SiteColumn>(index.column())));
         case Qt::DecorationRole:
             if (index.column() == 0) {
                 const QIcon icon = images_.Picture(row.icon);

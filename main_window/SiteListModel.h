@@ -5,8 +5,8 @@
 #include <QAbstractTableModel>
 #include <QFont>
 
-#include "ImageList.h"
-#include "SiteList.h"
+#include "registry/SiteList.h"
+#include "resources/ImageList.h"
 
 namespace moatgate {
 
@@ -24,9 +24,6 @@ public:
     // The list's rows are about to be replaced, or were.
     void BeginReset() { beginResetModel(); }
     void EndReset() { endResetModel(); }
-    // The rows were put in another order.
-    void BeginReorder() { emit layoutAboutToBeChanged(); }
-    void EndReorder() { emit layoutChanged(); }
 
 private:
     const SiteList& list_;

@@ -7,7 +7,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
-#include "Browsers.h"
+#include "platform/Browsers.h"
 
 namespace moatgate {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Browsers.h"
-#include "Unicode.h"
+#include "platform/Browsers.h"
+#include "registry/store/Unicode.h"
 
 namespace moatgate {
 

@@ -1,11 +1,11 @@
-#include "NewStore.h"
+#include "registry/NewStore.h"
 
 #include <string>
 
-#include "InternetZonePolicy.h"
-#include "KeyPaths.h"
-#include "Registry.h"
-#include "ToolbarButton.h"
+#include "registry/Registry.h"
+#include "registry/ScriptPolicy.h"
+#include "registry/SettingsKeys.h"
+#include "registry/ToolbarButton.h"
 
 namespace moatgate {
 
@@ -15,7 +15,7 @@ void CreateKey(RegistryApi& reg, std::string_view path) {
     HKEY key = 0;
     DWORD disposition = 0;
     reg.RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, "", REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS_0x3F, nullptr, &key, &disposition);
+                        KEY_ALL_KEY_RIGHTS, nullptr, &key, &disposition);
     reg.RegCloseKey(key);
 }
 
@@ -23,7 +23,7 @@ void CreateKey(RegistryApi& reg, std::string_view path) {
 
 void SeedNewStore(RegistryApi& reg) {
     StoreScope scope(reg, true);
-    CreateKey(reg, kZoneMapDomainsKey);
+    CreateKey(reg, kZoneMapKey);
     // Without the protocol defaults the browser engine maps every address to an
     // invalid zone.
     CreateKey(reg, kProtocolDefaultsKey);
@@ -44,6 +44,10 @@ void SeedNewStore(RegistryApi& reg) {
                        static_cast<std::int32_t>(REG_SZ));
     WriteRegistryValue(reg, HKEY_CURRENT_USER, button, "CLSID", std::string(kToolbarButtonClsid),
                        static_cast<std::int32_t>(REG_SZ));
+}
+
+std::unique_ptr<RegistryApi> OpenSettingsStore(const EnvLookup& env, std::string& error) {
+    return OpenConfiguredStore(env, error, &SeedNewStore);
 }
 
 }  // namespace moatgate

@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "registry/Registry.h"
 
 #include <charconv>
 #include <vector>
@@ -55,7 +55,7 @@ LONG WriteKeyValue(RegistryApi& reg, HKEY key, std::string_view name, std::int32
 void WriteRegistryValue(RegistryApi& reg, HKEY root, std::string_view path, std::string_view name,
                         const RegValue& value, std::int32_t type) {
     HKEY key = 0;
-    reg.RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS_0x3F, &key);
+    reg.RegOpenKeyExA(root, path, 0, KEY_ALL_KEY_RIGHTS, &key);
     WriteKeyValue(reg, key, name, type, value);
     reg.RegCloseKey(key);
 }

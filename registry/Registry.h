@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-#include "RegistryApi.h"
+#include "registry/store/RegistryApi.h"
 
 namespace moatgate {
 

@@ -1,4 +1,4 @@
-#include "SiteList.h"
+#include "registry/SiteList.h"
 
 #include <algorithm>
 
@@ -27,8 +27,8 @@ SiteRow& SiteList::Add(SiteRow row) {
         rows_.push_back(std::move(row));
         return rows_.back();
     }
-    const int key = sortKey_;
-    const bool descending = sortOrder_ == 1;
+    const SiteColumn key = sortKey_;
+    const bool descending = sortOrder_ == SortOrder::Descending;
     const auto at = std::upper_bound(rows_.begin(), rows_.end(), row, [&](const SiteRow& a, const SiteRow& b) {
         const int c = CompareText(a.Column(key), b.Column(key));
         return descending ? c > 0 : c < 0;
@@ -41,19 +41,19 @@ void SiteList::SetSorted(bool sorted) {
     if (sorted_) Sort();
 }
 
-void SiteList::SetSortKey(int column) {
+void SiteList::SetSortKey(SiteColumn column) {
     sortKey_ = column;
     if (sorted_) Sort();
 }
 
-void SiteList::SetSortOrder(int order) {
+void SiteList::SetSortOrder(moatgate::SortOrder order) {
     sortOrder_ = order;
     if (sorted_) Sort();
 }
 
 void SiteList::Sort() {
-    const int key = sortKey_ < 0 || sortKey_ > 2 ? 0 : sortKey_;
-    const bool descending = sortOrder_ == 1;
+    const SiteColumn key = sortKey_;
+    const bool descending = sortOrder_ == SortOrder::Descending;
     std::stable_sort(rows_.begin(), rows_.end(), [&](const SiteRow& a, const SiteRow& b) {
         const int c = CompareText(a.Column(key), b.Column(key));
         return descending ? c > 0 : c < 0;

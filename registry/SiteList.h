@@ -8,15 +8,25 @@
 
 namespace moatgate {
 
+// The list's columns by their 0-based position, which is also the list's sort key.
+enum class SiteColumn : int { Protocol = 0, Subdomain = 1, Domain = 2 };
+inline constexpr int kSiteColumnCount = 3;
+enum class SortOrder : int { Ascending = 0, Descending = 1 };
+
+// The tag of a row the fill made for a domain key.
+inline constexpr int kDomainRowTag = 9;
+
 struct SiteRow {
     std::string text;       // "Protocol": the value's name, "Default" for "*"
     std::string subdomain;  // "Subdomain"
     std::string domain;     // "Trusted Website Domains"
     int icon = 0;           // picture index into ImageList11; 0: none
-    int tag = 0;            // 9 on rows made for a domain key
+    int tag = 0;            // kDomainRowTag on rows made for a domain key
     bool selected = false;
 
-    const std::string& Column(int column) const { return column == 0 ? text : column == 1 ? subdomain : domain; }
+    const std::string& Column(SiteColumn column) const {
+        return column == SiteColumn::Protocol ? text : column == SiteColumn::Subdomain ? subdomain : domain;
+    }
 };
 
 class SiteList {
@@ -31,12 +41,12 @@ public:
     void Clear() { rows_.clear(); }
 
     bool Sorted() const { return sorted_; }
-    int SortKey() const { return sortKey_; }
-    int SortOrder() const { return sortOrder_; }
+    SiteColumn SortKey() const { return sortKey_; }
+    moatgate::SortOrder SortOrder() const { return sortOrder_; }
     // A sorted list sorts itself again whenever one of these changes.
     void SetSorted(bool sorted);
-    void SetSortKey(int column);
-    void SetSortOrder(int order);
+    void SetSortKey(SiteColumn column);
+    void SetSortOrder(moatgate::SortOrder order);
 
     void SelectOnly(std::size_t index);  // 1-based; 0 selects nothing
 
@@ -45,8 +55,8 @@ private:
 
     std::vector<SiteRow> rows_;
     bool sorted_ = false;
-    int sortKey_ = 0;
-    int sortOrder_ = 0;  // 0 ascending, 1 descending
+    SiteColumn sortKey_ = SiteColumn::Protocol;
+    moatgate::SortOrder sortOrder_ = SortOrder::Ascending;
 };
 
 // The 1-based index of the first selected row, or the number of rows plus 1.

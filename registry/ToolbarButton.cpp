@@ -1,7 +1,7 @@
-#include "ToolbarButton.h"
+#include "registry/ToolbarButton.h"
 
-#include "KeyPaths.h"
-#include "Registry.h"
+#include "registry/Registry.h"
+#include "registry/SettingsKeys.h"
 
 namespace moatgate {
 

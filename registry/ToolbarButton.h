@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "RegistryApi.h"
+#include "registry/store/RegistryApi.h"
 
 namespace moatgate {
 

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <deque>
 
-#include "MessageBoxes.h"
+#include "platform/MessageBoxes.h"
 
 namespace moatgate::test {
 

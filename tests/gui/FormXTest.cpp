@@ -5,26 +5,26 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "FakeMessageBoxes.h"
-#include "FormX.h"
-#include "HiveRegistry.h"
-#include "Startup.h"
-#include "KeyPaths.h"
-#include "TestSupport.h"
-#include "Twips.h"
+#include "app/Startup.h"
+#include "main_window/FormX.h"
+#include "main_window/core/Twips.h"
+#include "registry/SettingsKeys.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/gui/FakeMessageBoxes.h"
+#include "tests/unit/TestSupport.h"
 
 using namespace moatgate;
 
 namespace {
 
 void Zone(RegistryApi& reg, const std::string& site, const std::string& name, std::uint32_t zone) {
-    HKEY k = test::Create(reg, std::string(kZoneMapDomainsKey) + "\\" + site);
+    HKEY k = test::Create(reg, std::string(kZoneMapKey) + "\\" + site);
     test::SetDword(reg, k, name, zone);
     reg.RegCloseKey(k);
 }
 
 void Unzone(RegistryApi& reg, const std::string& site) {
-    reg.RegDeleteKeyA(HKEY_CURRENT_USER, std::string(kZoneMapDomainsKey) + "\\" + site);
+    reg.RegDeleteKeyA(HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\" + site);
 }
 
 QStringList Column(const FormX& form, int column) {
@@ -169,8 +169,8 @@ private slots:
         form.Refresher();  // back on the domain column, in the order last chosen
         QCOMPARE(Column(form, 2), (QStringList{"c.example", "b.example", "a.example"}));
         QCOMPARE(form.LVw->header()->sortIndicatorSection(), 2);
-        QCOMPARE(form.Sites().SortKey(), 2);
-        QCOMPARE(form.Sites().SortOrder(), 1);
+        QCOMPARE(form.Sites().SortKey(), SiteColumn::Domain);
+        QCOMPARE(form.Sites().SortOrder(), SortOrder::Descending);
     }
 
     void aReloadAskedForDuringAReloadDoesNotNest() {

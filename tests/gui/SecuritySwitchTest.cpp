@@ -1,14 +1,14 @@
 // The security switch and the status panels, driven with real mouse releases.
 #include <QtTest>
 
-#include "FakeMessageBoxes.h"
-#include "FormX.h"
-#include "HiveRegistry.h"
-#include "InternetZonePolicy.h"
-#include "KeyPaths.h"
-#include "Registry.h"
-#include "SecurityTexts.h"
-#include "TestSupport.h"
+#include "main_window/FormX.h"
+#include "main_window/SecurityTexts.h"
+#include "registry/Registry.h"
+#include "registry/ScriptPolicy.h"
+#include "registry/SettingsKeys.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/gui/FakeMessageBoxes.h"
+#include "tests/unit/TestSupport.h"
 
 using namespace moatgate;
 

@@ -4,14 +4,14 @@
 #include <QtTest>
 #include <stdexcept>
 
-#include "FakeMessageBoxes.h"
-#include "FormX.h"
-#include "HiveRegistry.h"
-#include "InternetZonePolicy.h"
-#include "KeyPaths.h"
-#include "Registry.h"
-#include "SecurityTexts.h"
-#include "TestSupport.h"
+#include "main_window/FormX.h"
+#include "main_window/SecurityTexts.h"
+#include "registry/Registry.h"
+#include "registry/ScriptPolicy.h"
+#include "registry/SettingsKeys.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/gui/FakeMessageBoxes.h"
+#include "tests/unit/TestSupport.h"
 
 using namespace moatgate;
 
@@ -86,7 +86,7 @@ class StartupTest : public QObject {
         reg->RegCloseKey(test::Create(*reg, std::string(kInternetZoneKey)));
         if (withButtonKey) reg->RegCloseKey(test::Create(*reg, ToolbarButtonKey()));
         WritePolicySet(*reg, set);
-        reg->RegCloseKey(test::Create(*reg, std::string(kZoneMapDomainsKey) + "\\site.example"));
+        reg->RegCloseKey(test::Create(*reg, std::string(kZoneMapKey) + "\\site.example"));
         boxes = {};
         form = std::make_unique<FormX>(*reg, boxes);
         form->SetEnvironment({&browsers, &help, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"}, arguments});

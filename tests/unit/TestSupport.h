@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Enumeration.h"
-#include "RegistryApi.h"
+#include "registry/store/Enumeration.h"
+#include "registry/store/RegistryApi.h"
 
 namespace moatgate::test {
 

@@ -5,14 +5,9 @@
 #include <sstream>
 #include <string>
 
-#include "WineRegFormat.h"
+#include "registry/store/WineRegFormat.h"
 
 namespace {
-
-void MarkAllDirty(moatgate::Hive& hive, moatgate::HiveKey& key) {
-    hive.MarkDirty(key);
-    for (auto& child : key.children) MarkAllDirty(hive, *child);
-}
 
 bool Load(const std::string& text, moatgate::Hive& hive, moatgate::FileLayout& layout, const char* file) {
     moatgate::ParseError error;
@@ -40,8 +35,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: not written back byte for byte\n", argv[1]);
         return 1;
     }
-    MarkAllDirty(hive, hive.Root());
-    const std::string& rewritten = moatgate::SaveRegistryText(hive, layout);
+    const std::string rewritten =
+        moatgate::WriteHiveText(hive, std::string_view(text).substr(0, layout.preambleEnd));
     if (rewritten != text) {
         std::size_t at = 0;
         while (at < text.size() && at < rewritten.size() && text[at] == rewritten[at]) ++at;

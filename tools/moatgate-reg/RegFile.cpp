@@ -1,11 +1,11 @@
-#include "RegFile.h"
+#include "tools/moatgate-reg/RegFile.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 
-#include "Enumeration.h"
-#include "Unicode.h"
+#include "registry/store/Enumeration.h"
+#include "registry/store/Unicode.h"
 
 namespace moatgate {
 
@@ -423,7 +423,7 @@ LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::stri
             case RegFileOp::Kind::CreateKey:
                 if (current) reg.RegCloseKey(current);
                 current = 0;
-                status = reg.RegCreateKeyExA(HKEY_CURRENT_USER, op.key, 0, "", 0, KEY_ALL_ACCESS_0x3F, nullptr, &current,
+                status = reg.RegCreateKeyExA(HKEY_CURRENT_USER, op.key, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &current,
                                              nullptr);
                 if (status) return fail(status, "cannot create HKEY_CURRENT_USER\\" + op.key);
                 break;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "RegistryApi.h"
+#include "registry/store/RegistryApi.h"
 
 namespace moatgate {
 

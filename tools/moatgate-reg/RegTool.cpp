@@ -1,4 +1,4 @@
-#include "RegTool.h"
+#include "tools/moatgate-reg/RegTool.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,9 +8,9 @@
 #include <iostream>
 #include <sstream>
 
-#include "Enumeration.h"
-#include "RegFile.h"
-#include "Unicode.h"
+#include "registry/store/Enumeration.h"
+#include "registry/store/Unicode.h"
+#include "tools/moatgate-reg/RegFile.h"
 
 namespace moatgate {
 
@@ -397,7 +397,7 @@ private:
         }
         StoreScope scope(reg_, true);
         HKEY key = 0;
-        LONG status = reg_.RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, "", 0, KEY_ALL_ACCESS_0x3F, nullptr, &key,
+        LONG status = reg_.RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &key,
                                            nullptr);
         if (status == ERROR_SUCCESS && setsValue) {
             // The string types take the data's terminator into the count themselves.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "RegistryApi.h"
+#include "registry/store/RegistryApi.h"
 
 namespace moatgate {
 

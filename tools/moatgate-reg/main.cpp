@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "RegTool.h"
-#include "StoreLocation.h"
+#include "registry/NewStore.h"
+#include "tools/moatgate-reg/RegTool.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         return args.empty() ? 1 : 0;
     }
     std::string error;
-    auto store = moatgate::OpenConfiguredStore([](const char* name) { return std::getenv(name); }, error);
+    auto store = moatgate::OpenSettingsStore([](const char* name) { return std::getenv(name); }, error);
     if (!store) {
         std::cerr << "moatgate-reg: " << error << "\n";
         return 1;

@@ -1,7 +1,7 @@
 // The shell's open windows, asked for real (under Wine in CI).
 #include <gtest/gtest.h>
 
-#include "Browsers.h"
+#include "platform/Browsers.h"
 
 namespace moatgate {
 namespace {

@@ -1,9 +1,9 @@
 // The value wrappers of module Registry.
 #include <gtest/gtest.h>
 
-#include "HiveRegistry.h"
-#include "Registry.h"
-#include "TestSupport.h"
+#include "registry/Registry.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/unit/TestSupport.h"
 
 namespace moatgate {
 namespace {

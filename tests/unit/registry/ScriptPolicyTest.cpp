@@ -1,11 +1,11 @@
 // The Internet zone's three value sets and the protection state read back.
 #include <gtest/gtest.h>
 
-#include "HiveRegistry.h"
-#include "InternetZonePolicy.h"
-#include "KeyPaths.h"
-#include "Registry.h"
-#include "TestSupport.h"
+#include "registry/Registry.h"
+#include "registry/ScriptPolicy.h"
+#include "registry/SettingsKeys.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/unit/TestSupport.h"
 
 namespace moatgate {
 namespace {

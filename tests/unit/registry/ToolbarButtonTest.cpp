@@ -1,10 +1,10 @@
 // The toolbar button's entry.
 #include <gtest/gtest.h>
 
-#include "HiveRegistry.h"
-#include "Registry.h"
-#include "TestSupport.h"
-#include "ToolbarButton.h"
+#include "registry/Registry.h"
+#include "registry/ToolbarButton.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/unit/TestSupport.h"
 
 namespace moatgate {
 namespace {

@@ -4,11 +4,11 @@
 
 #include <sstream>
 
-#include "FileStore.h"
-#include "HiveRegistry.h"
-#include "RegFile.h"
-#include "RegTool.h"
-#include "TestSupport.h"
+#include "registry/store/FileStore.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/unit/TestSupport.h"
+#include "tools/moatgate-reg/RegFile.h"
+#include "tools/moatgate-reg/RegTool.h"
 
 namespace moatgate {
 namespace {

@@ -1,0 +1,108 @@
+#include "registry/ZoneMap.h"
+
+#include "registry/SettingsKeys.h"
+#include "registry/store/Enumeration.h"
+
+namespace moatgate {
+
+namespace {
+
+int FirstByte(const std::string& data) { return static_cast<unsigned char>(data[0]); }
+
+std::string ShownText(const std::string& valueName) {
+    return valueName == kAllProtocolsValue ? std::string(kAllProtocolsText) : valueName;
+}
+
+}  // namespace
+
+std::string ZoneMapFillPath() { return std::string(kZoneMapKey) + "\\"; }
+
+void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteList& list,
+                  const std::function<void()>& letEventsRun) {
+    // One consistent reading of the store for the whole fill.
+    StoreScope scope(reg, false);
+    std::string name, data;
+
+    // Rows stay in the order they are added until every pass has run: each pass
+    // walks only the rows that were there when it began.
+    list.SetSorted(false);
+    HKEY baseKey = 0;
+    HKEY key = 0;
+    if (reg.RegOpenKeyA(root, basePath, &baseKey) == ERROR_SUCCESS) {
+        // Domains. The enumeration index is the number of rows so far. The base key
+        // stays open so that the site keys below are found from it rather than from
+        // the root: the same keys, a shorter search.
+        while (SubkeyAt(reg, baseKey, static_cast<DWORD>(list.Count()), name)) {
+            SiteRow row;
+            row.domain = name;
+            row.tag = kDomainRowTag;
+            list.Add(std::move(row));
+        }
+
+        // Subdomains: the first becomes the domain's own row, further ones get rows.
+        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
+            const std::string domain = list.Item(r).domain;
+            if (reg.RegOpenKeyA(baseKey, domain + "\\", &key) != ERROR_SUCCESS) continue;
+            if (SubkeyAt(reg, key, 0, name)) {
+                list.Item(r).subdomain = name;
+                for (DWORD i = 1; SubkeyAt(reg, key, i, name); ++i) {
+                    SiteRow row;
+                    row.subdomain = name;
+                    row.domain = domain;
+                    list.Add(std::move(row));
+                }
+            }
+            reg.RegCloseKey(key);
+        }
+
+        // Values: the first fills the row, further ones get rows of their own.
+        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
+            const std::string domain = list.Item(r).domain;
+            const std::string subdomain = list.Item(r).subdomain;
+            if (reg.RegOpenKeyA(baseKey, domain + "\\" + subdomain, &key) != ERROR_SUCCESS) continue;
+            if (ValueAt(reg, key, 0, name, data) && name != kHiddenValueName && !data.empty()) {
+                SiteRow& row = list.Item(r);
+                row.text = ShownText(name);
+                row.icon = FirstByte(data);
+            }
+            for (DWORD i = 1;; ++i) {
+                if (letEventsRun) letEventsRun();
+                if (!ValueAt(reg, key, i, name, data)) break;
+                if (name.empty() || name == kHiddenValueName) continue;
+                SiteRow row;
+                row.domain = domain;
+                row.subdomain = subdomain;
+                if (!data.empty()) {
+                    row.text = ShownText(name);
+                    row.icon = FirstByte(data);
+                }
+                list.Add(std::move(row));
+            }
+            reg.RegCloseKey(key);
+        }
+
+        // The all-protocol value of a domain whose own row became a subdomain row
+        // would otherwise not be seen at all.
+        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
+            if (list.Item(r).tag != kDomainRowTag || list.Item(r).text == kAllProtocolsText) continue;
+            const std::string domain = list.Item(r).domain;
+            if (reg.RegOpenKeyA(baseKey, domain, &key) != ERROR_SUCCESS) continue;
+            for (DWORD i = 0; ValueAt(reg, key, i, name, data); ++i) {
+                if (name != kAllProtocolsValue || data.empty()) continue;
+                SiteRow row;
+                row.text = std::string(kAllProtocolsText);
+                row.domain = domain;
+                row.icon = FirstByte(data);
+                list.Add(std::move(row));
+            }
+            reg.RegCloseKey(key);
+        }
+        reg.RegCloseKey(baseKey);
+    }
+
+    // Sorted on the domain column, in the order last chosen.
+    list.SetSortKey(SiteColumn::Domain);
+    list.SetSorted(true);
+}
+
+}  // namespace moatgate

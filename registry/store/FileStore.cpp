@@ -1,0 +1,300 @@
+#include "registry/store/FileStore.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+
+namespace moatgate {
+
+namespace {
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+FileStore::Identity FileStore::IdentityOf(const struct stat& st) {
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+            static_cast<unsigned long long>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+namespace {
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+FileStore::FileStore(std::string path) : path_(std::move(path)), clock_(&Hive::SystemNow) {
+    // Work on the file a link points to, so that replacing it keeps the link.
+    std::error_code ec;
+    const auto resolved = std::filesystem::weakly_canonical(path_, ec);
+    if (!ec) path_ = resolved.string();
+    dir_ = std::filesystem::path(path_).parent_path().string();
+    if (dir_.empty()) dir_.push_back('.');
+    hive_.SetClock(clock_);
+}
+
+FileStore::~FileStore() { Unlock(); }
+
+std::unique_ptr<FileStore> FileStore::Open(const std::string& path, std::string& error, WriteGuard guard,
+                                           NewStoreContents contents) {
+    std::unique_ptr<FileStore> store(new FileStore(path));
+    store->writeGuard_ = std::move(guard);
+    store->newContents_ = std::move(contents);
+    if (store->PrepareRead() != ERROR_SUCCESS) {
+        error = store->lastError_;
+        return nullptr;
+    }
+    return store;
+}
+
+void FileStore::SetClock(Hive::Clock clock) {
+    clock_ = std::move(clock);
+    hive_.SetClock(clock_);
+}
+
+std::string FileStore::RefusalText(LONG status) const {
+    std::string text = "Moatgate could not save the change to its settings in " + path_ + ".\n\n" + lastError_;
+    if (status == ERROR_REGISTRY_CORRUPT)
+        text += "\n\nMoatgate never writes a file it cannot read whole. Mend that line (or move the file away "
+                "to start afresh), then try again.";
+    else if (status != ERROR_ACCESS_DENIED)  // those reasons say what to do
+        text += "\n\nCheck that the disk has room and that the folder can be written, then try again.";
+    return text;
+}
+
+LONG FileStore::Fail(LONG status, std::string message) {
+    lastError_ = std::move(message);
+    return status;
+}
+
+void FileStore::Unlock() {
+    if (lockFd_ >= 0) {
+        ::flock(lockFd_, LOCK_UN);
+        ::close(lockFd_);
+        lockFd_ = -1;
+    }
+}
+
+LONG FileStore::Load(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return Fail(ERROR_REGISTRY_IO_FAILED, path_ + ": " + ErrnoText());
+    if (!S_ISREG(st.st_mode)) return Fail(ERROR_REGISTRY_IO_FAILED, path_ + ": not a regular file");
+    std::string text;
+    text.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    for (;;) {
+        if (got == text.size()) text.resize(text.size() + 65536);
+        const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, static_cast<off_t>(got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail(ERROR_REGISTRY_IO_FAILED, path_ + ": " + ErrnoText());
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+
+    Hive hive;
+    hive.SetClock(clock_);
+    FileLayout layout;
+    ParseError error;
+    if (!LoadRegistryText(std::move(text), hive, layout, error)) {
+        loaded_ = false;
+        return Fail(ERROR_REGISTRY_CORRUPT,
+                    path_ + ":" + std::to_string(error.line) + ": " + error.message);
+    }
+    ReplaceHive(std::move(hive));
+    layout_ = std::move(layout);
+    identity_ = IdentityOf(st);
+    // A file whose size changed while it was read is read again next time.
+    if (static_cast<unsigned long long>(st.st_size) != got) identity_.size = ~0ull;
+    loaded_ = true;
+    lastError_.clear();
+    return ERROR_SUCCESS;
+}
+
+LONG FileStore::PrepareRead() {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) != 0) {
+            if (errno != ENOENT) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": " + ErrnoText());
+            if (const LONG s = CreateNew()) return s;
+            continue;
+        }
+        if (loaded_ && IdentityOf(st) == identity_) return ERROR_SUCCESS;
+        Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0) {
+            if (errno == ENOENT) continue;
+            return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": " + ErrnoText());
+        }
+        return Load(fd.get());
+    }
+    return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": it keeps disappearing");
+}
+
+LONG FileStore::PrepareWrite() {
+    Unlock();
+    if (writeGuard_) {
+        if (std::string reason = writeGuard_(); !reason.empty()) return Fail(ERROR_ACCESS_DENIED, std::move(reason));
+    }
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0) {
+            if (errno != ENOENT) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot open " + path_ + ": " + ErrnoText());
+            if (const LONG s = CreateNew()) return s;
+            continue;
+        }
+        while (::flock(fd.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot lock " + path_ + ": " + ErrnoText());
+        }
+        // Another writer may have replaced the file while this one waited: the lock
+        // is only good on the file that is there now.
+        struct stat held {}, current {};
+        if (::fstat(fd.get(), &held) != 0 || ::stat(path_.c_str(), &current) != 0 ||
+            held.st_ino != current.st_ino || held.st_dev != current.st_dev)
+            continue;
+        // Replacing the file would go round its permissions: a file its owner made
+        // read-only stays as it is, whoever asks (root too, whom access() lets by).
+        if (!(held.st_mode & S_IWUSR))
+            return Fail(ERROR_ACCESS_DENIED, path_ + " is read-only: its owner has not allowed it to be written. "
+                                             "To let Moatgate change it, make it writable (chmod u+w '" + path_ +
+                                             "') and try again.");
+        if (::access(path_.c_str(), W_OK) != 0)
+            return Fail(ERROR_ACCESS_DENIED, path_ + " is not writable for you. Run Moatgate as the user who owns "
+                                             "it, or let that user change it.");
+        lockFd_ = fd.release();
+        RemoveAbandonedTemporaries();
+        if (!loaded_ || IdentityOf(held) != identity_) {
+            if (const LONG s = Load(lockFd_)) {
+                Unlock();
+                return s;
+            }
+        }
+        return ERROR_SUCCESS;
+    }
+    return Fail(ERROR_REGISTRY_IO_FAILED, "cannot lock " + path_ + ": it keeps being replaced");
+}
+
+LONG FileStore::FinishWrite() {
+    LONG status = ERROR_SUCCESS;
+    if (hive_.Changed()) {
+        struct stat st {};
+        const unsigned mode = (lockFd_ >= 0 && ::fstat(lockFd_, &st) == 0) ? (st.st_mode & 07777) : 0600;
+        const std::string& text = SaveRegistryText(hive_, layout_);
+        Identity written;
+        const Owner owner{lockFd_ >= 0 ? st.st_uid : ::geteuid(), lockFd_ >= 0 ? st.st_gid : ::getegid()};
+        status = WriteReplacement(text, mode, &owner, &written);
+        if (status == ERROR_SUCCESS) {
+            identity_ = written;
+        } else {
+            // The hive holds what could not be stored: read the file again next time.
+            loaded_ = false;
+        }
+    }
+    Unlock();
+    return status;
+}
+
+void FileStore::RemoveAbandonedTemporaries() {
+    // Only a writer holding the lock on the current file writes a temporary file,
+    // so while this one holds it, any temporary of ours is left from a writer that
+    // died mid-write.
+    std::string prefix(1, '.');
+    prefix += std::filesystem::path(path_).filename().string();
+    prefix += '.';
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            entry.is_regular_file(ec))
+            std::filesystem::remove(entry.path(), ec);
+    }
+}
+
+void FileStore::AbortWrite() {
+    hive_.ClearChanged();
+    loaded_ = false;  // the hive holds changes the file never got
+    Unlock();
+}
+
+LONG FileStore::WriteReplacement(const std::string& text, unsigned mode, const Owner* owner,
+                                 Identity* written) {
+    const bool exclusive = owner == nullptr;
+    const std::string base = std::filesystem::path(path_).filename().string();
+    std::string temp = dir_ + "/." + base + ".XXXXXX";
+    // mkostemp creates the file exclusively, so it never follows a planted link.
+    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot write " + path_ + ": " + ErrnoText());
+    auto abandon = [&](const std::string& what) {
+        const std::string reason = ErrnoText();
+        ::unlink(temp.c_str());
+        return Fail(ERROR_REGISTRY_IO_FAILED, "cannot write " + path_ + ": " + what + ": " + reason);
+    };
+    if (::fchmod(fd.get(), mode) != 0) return abandon("chmod");
+    // Root rewriting a user's file keeps it the user's (best effort).
+    if (owner && (owner->uid != ::geteuid() || owner->gid != ::getegid()))
+        if (::fchown(fd.get(), owner->uid, owner->gid) != 0) { /* keep the new owner */ }
+    if (!WriteAll(fd.get(), text)) return abandon("write");
+    if (::fsync(fd.get()) != 0) return abandon("fsync");
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return abandon("stat");
+    if (exclusive) {
+        // A new store: never replace one that another process created meanwhile.
+        if (::link(temp.c_str(), path_.c_str()) != 0 && errno != EEXIST) return abandon("link");
+        ::unlink(temp.c_str());
+    } else if (::rename(temp.c_str(), path_.c_str()) != 0) {
+        return abandon("rename");
+    }
+    Fd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+    if (written) *written = IdentityOf(st);
+    return ERROR_SUCCESS;
+}
+
+LONG FileStore::CreateNew() {
+    if (writeGuard_) {
+        if (std::string reason = writeGuard_(); !reason.empty()) return Fail(ERROR_ACCESS_DENIED, std::move(reason));
+    }
+    MemoryStore seed;
+    seed.GetHive().SetClock(clock_);
+    if (newContents_) newContents_(seed);
+    return WriteReplacement(WriteHiveText(seed.GetHive(), NewStorePreamble()), 0600, nullptr, nullptr);
+}
+
+}  // namespace moatgate

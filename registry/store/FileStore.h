@@ -1,0 +1,80 @@
+// The store kept in a file in Wine's registry text format: a Wine prefix's
+// user.reg or Moatgate's own file. Other programs may change the file at any
+// time, so every outermost operation first checks whether it changed and reads
+// it again if so; every change is written to a new file that replaces the old one
+// atomically, under an advisory lock, before the call returns.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "registry/store/HiveRegistry.h"
+#include "registry/store/WineRegFormat.h"
+
+namespace moatgate {
+
+class FileStore : public HiveRegistry {
+public:
+    // Asked before every write: a non-empty answer is why the file must not be
+    // written now (a Wine prefix whose server runs); the write then fails with it.
+    using WriteGuard = std::function<std::string()>;
+    // What a store holds when its file is first created; the engine itself knows
+    // nothing of what the settings mean.
+    using NewStoreContents = std::function<void(RegistryApi&)>;
+
+    // Opens the store, creating it with `contents` when the file does not exist.
+    // Null, with `error` naming the file (and the line), when it cannot be read.
+    static std::unique_ptr<FileStore> Open(const std::string& path, std::string& error,
+                                           WriteGuard guard = nullptr, NewStoreContents contents = nullptr);
+    ~FileStore() override;
+
+    const std::string& Path() const { return path_; }
+    std::string LastErrorText() const override { return lastError_; }
+    // For tests: the clock that stamps changed keys.
+    void SetClock(Hive::Clock clock);
+
+
+protected:
+    LONG PrepareRead() override;
+    LONG PrepareWrite() override;
+    LONG FinishWrite() override;
+    void AbortWrite() override;
+    std::string RefusalText(LONG status) const override;
+
+private:
+    struct Identity {
+        unsigned long long dev = 0, ino = 0, size = 0;
+        long long mtimeSec = 0, mtimeNsec = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    static Identity IdentityOf(const struct stat& st);
+
+    explicit FileStore(std::string path);
+    LONG Load(int fd);
+    LONG CreateNew();
+    struct Owner {
+        unsigned uid, gid;
+    };
+    // Writes `text` to a new file and moves it into place: over the old file, or,
+    // without an owner to keep, only where no file exists yet (a new store).
+    LONG WriteReplacement(const std::string& text, unsigned mode, const Owner* owner, Identity* written);
+    LONG Fail(LONG status, std::string message);
+    void RemoveAbandonedTemporaries();
+    void Unlock();
+
+    std::string path_;
+    std::string dir_;
+    FileLayout layout_;
+    Identity identity_;
+    bool loaded_ = false;
+    int lockFd_ = -1;
+    std::string lastError_;
+    Hive::Clock clock_;
+    WriteGuard writeGuard_;
+    NewStoreContents newContents_;
+};
+
+}  // namespace moatgate

@@ -1,0 +1,139 @@
+// The in-memory tree of one registry hive, with the registry's own rules: names
+// compare without regard to case and keep their first spelling, siblings are kept
+// in the registry's sorted order, a change stamps the changed key with the time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <unordered_set>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/store/RegistryTypes.h"
+
+namespace moatgate {
+
+struct HiveValue {
+    std::u16string name;
+    DWORD type = REG_NONE;
+    std::vector<unsigned char> data;  // as stored: string types are UTF-16LE
+};
+
+class HiveKey;
+
+// Siblings in the registry's order; looked up by name without a folded copy.
+struct NameLess {
+    using is_transparent = void;
+    bool operator()(const std::unique_ptr<HiveKey>& a, const std::unique_ptr<HiveKey>& b) const;
+    bool operator()(const std::unique_ptr<HiveKey>& a, std::u16string_view b) const;
+    bool operator()(std::u16string_view a, const std::unique_ptr<HiveKey>& b) const;
+};
+
+class HiveKey {
+public:
+    using Children = std::set<std::unique_ptr<HiveKey>, NameLess>;
+    static constexpr std::uint32_t kNoBlock = 0xFFFFFFFFu;
+
+    std::u16string name;
+    HiveKey* parent = nullptr;
+    Children children;              // in the registry's order
+    std::vector<HiveValue> values;  // in the registry's order
+    const std::u16string* keyClass = nullptr;  // shared by the hive; null: no class
+    bool isLink = false;
+    std::uint64_t modified = 0;  // FILETIME: 100 ns units since 1601
+
+    HiveKey* FindChild(std::u16string_view name) const;
+    // The index-th subkey; O(1) amortised when walked in order.
+    HiveKey* ChildAt(std::size_t index) const;
+    const HiveValue* FindValue(std::u16string_view name) const;
+    HiveValue* FindValue(std::u16string_view name);
+    // Adds a subkey without stamping anything (for loading).
+    HiveKey* AddChild(std::u16string name, std::uint64_t modified);
+    // The subkey of that name, added (unstamped) if missing.
+    HiveKey* FindOrAddChild(std::u16string_view name, std::uint64_t modified);
+    // Sets a value without stamping anything (for loading); keeps the first spelling.
+    void PutValue(std::u16string name, DWORD type, std::vector<unsigned char> data);
+    // Removes a value; false if there is none of that name.
+    bool RemoveValue(std::u16string_view name);
+
+    // Where a file holds the key's text (see FileLayout): usually one block, more
+    // when a hand-written file names the key twice.
+    void AddBlock(std::uint32_t block);
+    std::uint32_t FirstBlock() const { return block_; }
+    const std::vector<std::uint32_t>& MoreBlocks() const { return moreBlocks_; }
+    void ClearBlocks() {
+        block_ = kNoBlock;
+        moreBlocks_.clear();
+    }
+
+    // The key's path from the hive's root, components joined by `\`.
+    std::u16string Path() const;
+    void InvalidateCursor() const { cursorValid_ = false; }
+
+private:
+    std::size_t ValueIndex(std::u16string_view name, bool& found) const;
+
+    std::uint32_t block_ = kNoBlock;
+    std::vector<std::uint32_t> moreBlocks_;
+    mutable bool cursorValid_ = false;
+    mutable std::size_t cursorIndex_ = 0;
+    mutable Children::const_iterator cursor_;
+};
+
+class Hive {
+public:
+    using Clock = std::function<std::uint64_t()>;
+
+    Hive();
+    HiveKey& Root() { return *root_; }
+    const HiveKey& Root() const { return *root_; }
+
+    // The current time as a FILETIME; tests may set their own clock.
+    static std::uint64_t SystemNow();
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
+    std::uint64_t Now() const { return clock_(); }
+
+    // Finds a key by its path from the root, components joined by backslashes;
+    // null if missing.
+    HiveKey* Find(std::u16string_view path) const;
+    // One shared copy of each key class (most keys of a zone map share one).
+    const std::u16string* InternClass(std::u16string_view keyClass);
+
+    // Changes made as the registry makes them: each stamps what it changes.
+    HiveKey* CreateSubkey(HiveKey& parent, std::u16string name, std::u16string_view keyClass,
+                          bool withClass);
+    // Returns false (and changes nothing) when the value already holds these bytes.
+    bool SetValue(HiveKey& key, std::u16string_view name, DWORD type,
+                  std::vector<unsigned char> data);
+    bool DeleteValue(HiveKey& key, std::u16string_view name);
+    // The key must have no subkeys and must not be the root.
+    void DeleteKey(HiveKey& key);
+
+    // Keys whose text in a file must be written anew (changed or created) since
+    // the last save.
+    const std::unordered_set<HiveKey*>& DirtyKeys() const { return dirty_; }
+    void ClearDirty() { dirty_.clear(); }
+
+    // Bumped whenever keys disappear, so that cached key pointers are re-resolved.
+    std::uint64_t Generation() const { return generation_; }
+    bool Changed() const { return changed_; }
+    void ClearChanged() { changed_ = false; }
+    // File blocks of keys deleted since the last save.
+    std::vector<std::uint32_t>& DroppedBlocks() { return droppedBlocks_; }
+
+private:
+    void Touch(HiveKey& key);
+
+    std::unique_ptr<HiveKey> root_;
+    Clock clock_;
+    std::uint64_t generation_ = 0;
+    bool changed_ = false;
+    std::vector<std::uint32_t> droppedBlocks_;
+    std::unordered_set<HiveKey*> dirty_;
+    std::set<std::u16string, std::less<>> classes_;
+};
+
+}  // namespace moatgate

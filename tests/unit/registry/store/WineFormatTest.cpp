@@ -1,0 +1,280 @@
+// Reading and writing Wine's registry text format, checked against files Wine wrote.
+#include <gtest/gtest.h>
+
+#include "registry/store/FileStore.h"
+#include "registry/store/HiveRegistry.h"
+#include "registry/store/Unicode.h"
+#include "registry/store/WineRegFormat.h"
+#include "tests/unit/TestSupport.h"
+
+namespace moatgate {
+namespace {
+
+using namespace test;
+
+const std::string kDataDir = MOATGATE_TEST_DATA;
+constexpr std::uint64_t kFixedTime = 0x1dd860000000000ull;  // some moment in 2026
+
+std::string Fixture(const std::string& name) { return ReadFile(kDataDir + "/" + name); }
+
+const HiveValue* ValueAt(Hive& hive, const std::u16string& path, const std::u16string& name) {
+    const HiveKey* key = hive.Find(path);
+    return key ? key->FindValue(name) : nullptr;
+}
+
+// The header line and #time line Wine writes for a key stamped at kFixedTime.
+std::string Stamp() {
+    return "] 1796616244\n#time=1dd860000000000\n";
+}
+
+TEST(WineFormat, UnchangedFilesAreWrittenBackByteForByte) {
+    const std::string crlfAndOddities =
+        "WINE REGISTRY Version 2\r\n"
+        ";; comment\r\n"
+        "#arch=win64\r\n"
+        "[Software\\\\Zeta] 1796554203 trailing junk here\r\n"
+        "  \"x\"=dword:4\r\n"
+        "; a comment inside\r\n"
+        "\r\n\r\n"
+        "[Software\\\\Alpha]\r\n"
+        "\"y\"=hex:00,01,\\\r\n"
+        "   02\r\n"
+        "[software\\\\zeta]\n"
+        "\"HTTP\"=dword:00000002";  // no final newline
+    for (const std::string& text : {Fixture("wine-fresh-user.reg"), Fixture("all-types.reg"), crlfAndOddities}) {
+        Hive hive;
+        FileLayout layout;
+        ParseError error;
+        ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.line << ": " << error.message;
+        EXPECT_EQ(SaveRegistryText(hive, layout), text);
+        EXPECT_EQ(SaveRegistryText(hive, layout), text);  // and again from the new layout
+    }
+}
+
+TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
+    for (const std::string name : {"wine-fresh-user.reg", "all-types.reg"}) {
+        const std::string text = Fixture(name);
+        Hive hive;
+        FileLayout layout;
+        ParseError error;
+        ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.message;
+        EXPECT_EQ(WriteHiveText(hive, std::string_view(text).substr(0, layout.preambleEnd)), text) << name;
+    }
+}
+
+TEST(WineFormat, ValuesAreStoredAsWineStoresThem) {
+    Hive hive;
+    FileLayout layout;
+    ParseError error;
+    ASSERT_TRUE(LoadRegistryText(Fixture("all-types.reg"), hive, layout, error));
+    const std::u16string strings = u"Software\\MoatgateFmt\\Strings";
+    auto len = [&](const std::u16string& key, const std::u16string& name) {
+        const HiveValue* v = ValueAt(hive, key, name);
+        return v ? static_cast<int>(v->data.size()) : -1;
+    };
+    EXPECT_EQ(len(strings, u"noterm_A"), 8);
+    EXPECT_EQ(len(strings, u"noterm_A_nonnul"), 6);
+    EXPECT_EQ(len(strings, u"zero_A"), 0);
+    EXPECT_EQ(len(strings, u"odd_W"), 5);
+    EXPECT_EQ(len(strings, u"empty"), 2);
+    const HiveValue* esc = ValueAt(hive, strings, u"escapes");
+    ASSERT_NE(esc, nullptr);
+    std::u16string s;
+    for (std::size_t i = 0; i + 1 < esc->data.size(); i += 2)
+        s.push_back(static_cast<char16_t>(esc->data[i] | (esc->data[i + 1] << 8)));
+    EXPECT_NE(s.find(u"c01digit\x01" u"7 c01x\x01" u"8 del\x7f"), std::u16string::npos);
+    const HiveValue* uni = ValueAt(hive, strings, u"unicode");
+    ASSERT_NE(uni, nullptr);
+    EXPECT_EQ(uni->data[0], 0xe9);
+    EXPECT_EQ(uni->data[2], 'a');
+
+    const std::u16string numbers = u"Software\\MoatgateFmt\\Numbers";
+    EXPECT_EQ(ValueAt(hive, numbers, u"dword_short")->type, REG_DWORD);
+    EXPECT_EQ(len(numbers, u"dword_short"), 2);
+    EXPECT_EQ(ValueAt(hive, numbers, u"type_0x12345")->type, 0x12345u);
+    EXPECT_EQ(len(numbers, u"bin100"), 100);
+
+    EXPECT_NE(ValueAt(hive, u"Software\\MoatgateFmt\\Names", u"quote\"name"), nullptr);
+    EXPECT_NE(ValueAt(hive, u"Software\\MoatgateFmt\\Names", u"[bracket]=name"), nullptr);
+    EXPECT_NE(ValueAt(hive, u"Software\\MoatgateFmt\\Key [br] \"q\" =eq \u00e9 /slash", u"x"), nullptr);
+}
+
+TEST(WineFormat, SiblingsFollowWinesOrder) {
+    MemoryStore reg;
+    HKEY base = Create(reg, "Software\\Order");
+    for (const char* name : {"b", "A", "a_", "_x", "B2", "10", "9", "Zeta", "zeta2", "\xc3\xa9t\xc3\xa9", "ab", "a",
+                             "a.b", "a-b", "[x]", "*", "*.bb", "~"})
+        reg.RegCloseKey(Create(reg, name, base));
+    const std::vector<std::string> keys{"*",  "*.bb", "10", "9",    "[x]",   "_x", "A",
+                                        "a-b", "a.b", "a_", "ab",   "b",     "B2", "Zeta",
+                                        "zeta2", "~", "\xc3\xa9t\xc3\xa9"};
+    EXPECT_EQ(SubkeyNames(reg, base), keys);
+    for (const char* name : {"b", "A", "_", "10", "9", "*", "http", "HTTPS", "ftp"}) SetDword(reg, base, name, 1);
+    const std::vector<std::string> values{"*", "10", "9", "_", "A", "b", "ftp", "http", "HTTPS"};
+    EXPECT_EQ(ValueNames(reg, base), values);
+    reg.RegCloseKey(base);
+}
+
+class StoredFile : public ::testing::Test {
+protected:
+    void Open(const std::string& text) {
+        original = text;
+        WriteFile(path, text);
+        std::string error;
+        store = FileStore::Open(path, error);
+        ASSERT_TRUE(store) << error;
+        store->SetClock([] { return kFixedTime; });
+    }
+    std::string Block(const std::string& text, const std::string& header) {
+        const std::size_t at = text.find("\n[" + header + "]");
+        if (at == std::string::npos) return {};
+        return text.substr(at, text.find("\n[", at + 1) - at);
+    }
+
+    TempDir dir;
+    std::string path = dir.file("user.reg");
+    std::string original;
+    std::unique_ptr<FileStore> store;
+};
+
+TEST_F(StoredFile, ChangingAValueRewritesOnlyThatKey) {
+    Open(Fixture("wine-fresh-user.reg"));
+    const std::string zone3 = "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings\\\\Zones\\\\3";
+    HKEY k = 0;
+    ASSERT_EQ(store->RegOpenKeyExA(HKEY_CURRENT_USER,
+                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\3", 0,
+                                   0x3F, &k),
+              0);
+    ASSERT_EQ(SetDword(*store, k, "1400", 3), 0);
+    store->RegCloseKey(k);
+
+    const std::string oldBlock = Block(original, zone3);
+    ASSERT_FALSE(oldBlock.empty());
+    std::string newBlock = oldBlock;
+    const std::size_t headerEnd = newBlock.find("\n@=");
+    newBlock.replace(0, headerEnd + 1, "\n[" + zone3 + Stamp());
+    const std::size_t v = newBlock.find("\"1400\"=dword:00000000");
+    ASSERT_NE(v, std::string::npos);
+    newBlock.replace(v, 21, "\"1400\"=dword:00000003");
+    std::string expected = original;
+    expected.replace(expected.find(oldBlock), oldBlock.size(), newBlock);
+    EXPECT_EQ(ReadFile(path), expected);
+
+    // Writing the same data again changes nothing at all, as in Wine.
+    const auto before = std::filesystem::last_write_time(path);
+    WriteFile(dir.file("marker"), "");
+    ASSERT_EQ(store->RegOpenKeyExA(HKEY_CURRENT_USER,
+                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\3", 0,
+                                   0x3F, &k),
+              0);
+    ASSERT_EQ(SetDword(*store, k, "1400", 3), 0);
+    store->RegCloseKey(k);
+    EXPECT_EQ(std::filesystem::last_write_time(path), before);
+}
+
+TEST_F(StoredFile, NewKeysGoWhereWinePutsThemAndStampTheirParent) {
+    Open(Fixture("wine-fresh-user.reg"));
+    const std::string domains =
+        "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings\\\\ZoneMap\\\\Domains";
+    HKEY k = 0;
+    ASSERT_EQ(store->RegCreateKeyExA(
+                  HKEY_CURRENT_USER,
+                  "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\example.com\\www",
+                  0, "REG_DWORD", 0, 0x3F, nullptr, &k, nullptr),
+              0);
+    ASSERT_EQ(SetDword(*store, k, "http", 2), 0);
+    store->RegCloseKey(k);
+
+    std::string expected = original;
+    const std::string oldDomains = Block(original, domains);
+    const std::string newDomains = "\n[" + domains + Stamp() + "@=\"\"\n";
+    // Both keys were created with the class, and a key with a class gets a block.
+    const std::string added = "\n[" + domains + "\\\\example.com" + Stamp() + "#class=\"REG_DWORD\"\n" +
+                              "\n[" + domains + "\\\\example.com\\\\www" + Stamp() +
+                              "#class=\"REG_DWORD\"\n\"http\"=dword:00000002\n";
+    expected.replace(expected.find(oldDomains), oldDomains.size(), newDomains + added);
+    EXPECT_EQ(ReadFile(path), expected);
+
+    // Deleting the keys again takes their block and stamps the parent.
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER,
+                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+                                   "Settings\\ZoneMap\\Domains\\example.com\\www"),
+              0);
+    const std::string withLeaf = ReadFile(path);
+    EXPECT_NE(withLeaf.find(domains + "\\\\example.com]"), std::string::npos);  // now a leaf: a block
+    EXPECT_EQ(withLeaf.find("example.com\\\\www"), std::string::npos);
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER,
+                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+                                   "Settings\\ZoneMap\\Domains\\example.com"),
+              0);
+    std::string back = original;
+    back.replace(back.find(oldDomains), oldDomains.size(), newDomains);
+    EXPECT_EQ(ReadFile(path), back);
+}
+
+TEST_F(StoredFile, LenientInputIsReadAsWineReadsIt) {
+    Open("WINE REGISTRY Version 2\n"
+         "[Software\\\\Lenient] 1000000000\n"
+         "#time=1dd856f8c735f86\n"
+         "\"a\"=dword:4\n"
+         "\"b\"=dword:0x4\n"
+         "  \"c\" = dword:00000004\n"
+         "\"d\"=hex(4):04,00,00,00\n"
+         "\"e\"=str:\"4\"\n"
+         "\"f\"=hex:00,01,\\\n"
+         "  02, 03\n"
+         "\"g\"=dword:\n"
+         "[Software\\\\b\xc3\xbc" "cher]\n"
+         "\"utf8\"=\"b\xc3\xbc" "cher \xe4\xb8\xad \xf0\x9f\x98\x80\"\n");
+    HKEY k = 0;
+    ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Lenient", &k), 0);
+    for (const char* name : {"a", "b", "c", "d"}) EXPECT_EQ(Query(*store, k, name), std::string("\4\0\0\0", 4)) << name;
+    EXPECT_EQ(Query(*store, k, "e"), std::string("4\0", 2));
+    EXPECT_EQ(Query(*store, k, "f"), std::string("\0\1\2\3", 4));
+    EXPECT_EQ(Query(*store, k, "g"), std::string(4, '\0'));
+    ASSERT_EQ(SetDword(*store, k, "h", 1), 0);  // the key is written anew, as Wine writes it
+    store->RegCloseKey(k);
+    ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "software\\B\xc3\x9c" "CHER", &k), 0);
+    ASSERT_EQ(SetDword(*store, k, "n\xc3\xa4me", 1), 0);
+    store->RegCloseKey(k);
+    EXPECT_EQ(ReadFile(path),
+              "WINE REGISTRY Version 2\n"
+              "[Software\\\\Lenient" + Stamp() +
+                  "\"a\"=dword:00000004\n\"b\"=dword:00000004\n\"c\"=dword:00000004\n\"d\"=dword:00000004\n"
+                  "\"e\"=\"4\"\n\"f\"=hex:00,01,02,03\n\"g\"=dword:00000000\n\"h\"=dword:00000001\n"
+                  "[Software\\\\b\\x00fccher" + Stamp() +
+                  "\"n\\xe4me\"=dword:00000001\n\"utf8\"=\"b\\x00fccher \\x4e2d \\xd83d\\xde00\"\n");
+}
+
+TEST(WineFormat, FilesWineWouldRejectOrCouldNotTakeAreRefusedWithTheirLine) {
+    struct Case {
+        std::string text;
+        std::size_t line;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"\xef\xbb\xbfWINE REGISTRY Version 2\n", 1, "not a valid registry file"},
+        {"WINE REGISTRY Version 2 \n", 1, "not a valid registry file"},
+        {"", 1, "not a valid registry file"},
+        {"Windows Registry Editor Version 5.00\n", 1, "not a valid registry file"},
+        {"WINE REGISTRY Version 2\n\n[A]\n\"*\"=DWORD:00000004\n", 4, "Malformed value '\"*\"=DWORD:00000004'"},
+        {"WINE REGISTRY Version 2\n[A]\n*=dword:00000004\n", 3, "Unrecognized input '*=dword:00000004'"},
+        {"WINE REGISTRY Version 2\n\"orphan\"=dword:00000001\n", 2, "Value without key"},
+        {"WINE REGISTRY Version 2\n[Software\\\\Open\n", 2, "Malformed key"},
+        {"WINE REGISTRY Version 2\n[A]\n\"bin\"=hex:00,01,\\\n", 3, "Malformed value"},
+        {"WINE REGISTRY Version 2\n[A]\n\"bin\"=hex:00,1ff\n", 3, "Malformed value"},
+        {"WINE REGISTRY Version 2\n[A]\n\"s\"=\"unterminated\n", 3, "Malformed value"},
+        {"WINE REGISTRY Version 2\n[A]\n\"t\"=hex(zz):00\n", 3, "Malformed value"},
+    };
+    for (const Case& c : cases) {
+        Hive hive;
+        FileLayout layout;
+        ParseError error;
+        EXPECT_FALSE(LoadRegistryText(c.text, hive, layout, error)) << c.text;
+        EXPECT_EQ(error.line, c.line) << c.text;
+        EXPECT_EQ(error.message.rfind(c.message, 0), 0u) << error.message;
+    }
+}
+
+}  // namespace
+}  // namespace moatgate
