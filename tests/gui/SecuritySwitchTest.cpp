@@ -2,11 +2,11 @@
 #include <QtTest>
 
 #include "main_window/FormX.h"
-#include "main_window/SecurityTexts.h"
 #include "registry/Registry.h"
 #include "registry/ScriptPolicy.h"
 #include "registry/SettingsKeys.h"
 #include "registry/store/HiveRegistry.h"
+#include "tests/gui/ExpectedTexts.h"
 #include "tests/gui/FakeMessageBoxes.h"
 #include "tests/unit/TestSupport.h"
 
@@ -51,15 +51,15 @@ private slots:
         form->ShowSecurityState(State(), false);
         QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
-        QCOMPARE(form->cmdSecure->toolTip(), texts::kRaiseTip);
+        QCOMPARE(form->cmdSecure->toolTip(), expected::kRaiseTip);
 
         Release(Qt::LeftButton);  // not secured: secured at once, no question
         QVERIFY(boxes.shown.isEmpty());
         QCOMPARE(State(), 0);
         QCOMPARE(ShownPanel(*form), QStringLiteral("pSecured"));
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("De-Secure"));
-        QCOMPARE(form->cmdSecure->toolTip(), texts::kLowerTip);
-        QCOMPARE(form->pSecured->toolTip(), texts::kSecuredPanelTip);
+        QCOMPARE(form->cmdSecure->toolTip(), expected::kLowerTip);
+        QCOMPARE(form->pSecured->toolTip(), expected::kSecuredPanelTip);
 
         reg->GetHive().ClearChanged();
         Release(Qt::RightButton);  // secured: asks first; No writes nothing
@@ -67,7 +67,7 @@ private slots:
         QCOMPARE(boxes.shown.size(), 1);
         QVERIFY(boxes.shown[0].question);
         QCOMPARE(boxes.shown[0].title, QStringLiteral("Confirm Disable Security"));
-        QCOMPARE(boxes.shown[0].prompt, texts::kConfirmDisable);
+        QCOMPARE(boxes.shown[0].prompt, expected::kConfirmDisable);
         QCOMPARE(State(), 0);
         QCOMPARE(ShownPanel(*form), QStringLiteral("pSecured"));
 
@@ -76,8 +76,8 @@ private slots:
         QCOMPARE(State(), 2);
         QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
-        QCOMPARE(form->pUnsecure->toolTip(), texts::kUnsecurePanelTip);
-        QCOMPARE(form->pSecured->toolTip(), texts::kSecuredPanelTip);  // a hidden panel keeps its tip
+        QCOMPARE(form->pUnsecure->toolTip(), expected::kUnsecurePanelTip);
+        QCOMPARE(form->pSecured->toolTip(), expected::kSecuredPanelTip);  // a hidden panel keeps its tip
         QCOMPARE(ReadRegistryValueText(*reg, HKEY_CURRENT_USER, kInternetZoneKey, "1A00"), std::string("131072"));
     }
 
@@ -88,7 +88,7 @@ private slots:
         QVERIFY(boxes.shown.isEmpty());
         QCOMPARE(State(), 1);
         QCOMPARE(ShownPanel(*form), QStringLiteral("pSemisecure"));
-        QCOMPARE(form->pSemisecure->toolTip(), texts::kSemisecurePanelTip);
+        QCOMPARE(form->pSemisecure->toolTip(), expected::kSemisecurePanelTip);
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
 
         Release(Qt::LeftButton, kCtrlAlt | Qt::ShiftModifier);  // Shift 7: the ordinary path
@@ -121,11 +121,13 @@ private slots:
         QCOMPARE(form->Label7->text(), QStringLiteral("Scripts/Plugins"));
         QCOMPARE(form->Label6->text(), QStringLiteral("Semi-secured!"));
         QCOMPARE(form->Label2->text(), QStringLiteral("Caution"));
-        QVERIFY(form->lblWarning->toolTip().endsWith(QStringLiteral("Click  for more information.")));
-        QCOMPARE(form->Label9->toolTip(), form->lblWarning->toolTip());
-        QVERIFY(form->ImageSecure->toolTip().endsWith(QStringLiteral("Click  fore more information.")));
-        QCOMPARE(form->Image7->toolTip(), form->Label8->toolTip());
-        QVERIFY(form->Label6->toolTip().contains(QStringLiteral("CAUTION  Click for more information.")));
+        for (const QLabel* label : {form->lblWarning, form->Label9})
+            QCOMPARE(label->toolTip(), expected::kUnsecureLabelTip);
+        QCOMPARE(form->ImageSecure->toolTip(), expected::kUnsecurePictureTip);
+        for (const QLabel* label : {form->Label8, form->Label7, form->Image7})
+            QCOMPARE(label->toolTip(), expected::kSecuredTip);
+        for (const QLabel* label : {form->Label6, form->Label2, form->Image6})
+            QCOMPARE(label->toolTip(), expected::kSemisecureTip);
         for (const QWidget* panel : {form->pSecured, form->pSemisecure, form->pUnsecure})
             QVERIFY(panel->toolTip().isEmpty());
         const int dpi = form->logicalDpiX();
@@ -139,7 +141,7 @@ private slots:
         for (QLabel* control : {form->Label8, form->Label7, form->Image7}) {
             QTest::mouseClick(control, Qt::LeftButton);
             QCOMPARE(boxes.shown.last().title, QStringLiteral("The Moatgate is Raised."));
-            QCOMPARE(boxes.shown.last().prompt, texts::kSecuredMessage);
+            QCOMPARE(boxes.shown.last().prompt, expected::kSecuredMessage);
             QVERIFY(!boxes.shown.last().question);
             QCOMPARE(boxes.shown.last().icon, MessageBoxes::Icon::None);
         }
@@ -148,7 +150,7 @@ private slots:
         WritePolicySet(*reg, PolicySet::Prompting);
         form->ShowSecurityState(State(), false);
         QTest::mouseClick(form->Label2, Qt::LeftButton);  // No: nothing happens
-        QCOMPARE(boxes.shown.last().prompt, texts::kSemisecureQuestion);
+        QCOMPARE(boxes.shown.last().prompt, expected::kSemisecureQuestion);
         QCOMPARE(boxes.shown.last().title, QStringLiteral("Raise the Moatgate?"));
         QCOMPARE(State(), 1);
         boxes.answers = {true};
@@ -160,7 +162,7 @@ private slots:
         form->ShowSecurityState(State(), false);
         boxes.answers = {true};
         QTest::mouseClick(form->ImageSecure, Qt::LeftButton);
-        QCOMPARE(boxes.shown.last().prompt, texts::kUnsecureQuestion);
+        QCOMPARE(boxes.shown.last().prompt, expected::kUnsecureQuestion);
         QCOMPARE(State(), 0);
     }
 
@@ -186,7 +188,7 @@ private slots:
         HKEY k = 0;
         QVERIFY(reg->RegOpenKeyA(HKEY_CURRENT_USER, std::string(kInternetZoneKey), &k) != 0);
         QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
-        QCOMPARE(form->pUnsecure->toolTip(), texts::kUnsecurePanelTip);
+        QCOMPARE(form->pUnsecure->toolTip(), expected::kUnsecurePanelTip);
     }
 
     void theLoadShowsTheStateAndAsksOnlyWhenUnprotected() {
@@ -203,7 +205,7 @@ private slots:
         reg->GetHive().ClearChanged();
         form->Form_Load();  // No: nothing written, the window shows "Secure" and pUnsecure
         QCOMPARE(boxes.shown.size(), 1);
-        QCOMPARE(boxes.shown[0].prompt, texts::kUnsecureQuestion);
+        QCOMPARE(boxes.shown[0].prompt, expected::kUnsecureQuestion);
         QVERIFY(!reg->GetHive().Changed());
         QCOMPARE(ShownPanel(*form), QStringLiteral("pUnsecure"));
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));

@@ -5,11 +5,11 @@
 #include <stdexcept>
 
 #include "main_window/FormX.h"
-#include "main_window/SecurityTexts.h"
 #include "registry/Registry.h"
 #include "registry/ScriptPolicy.h"
 #include "registry/SettingsKeys.h"
 #include "registry/store/HiveRegistry.h"
+#include "tests/gui/ExpectedTexts.h"
 #include "tests/gui/FakeMessageBoxes.h"
 #include "tests/unit/TestSupport.h"
 
@@ -153,7 +153,7 @@ private slots:
         QVERIFY(form->Form_Load());
         QCOMPARE(ScriptPolicyState(*reg), 0);
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("De-Secure"));
-        QCOMPARE(form->pSecured->toolTip(), texts::kSecuredPanelTip);  // the switch set it
+        QCOMPARE(form->pSecured->toolTip(), expected::kSecuredPanelTip);  // the switch set it
 
         Start(PolicySet::Default);
         reg->GetHive().ClearChanged();

@@ -221,6 +221,65 @@ TEST(FileStore, AWriteScopeCommitsOnceOrNotAtAll) {
     EXPECT_EQ(Get(*store, "z"), "");
 }
 
+TEST(FileStore, AWriteScopeInsideAReadScopeIsAChangeOfItsOwn) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    StoreScope reading(*store, false);  // a long read, such as a fill, is under way
+    const std::string before = ReadFile(path);
+    {
+        StoreScope writing(*store, true);
+        Put(*store, "x", 1);
+        Put(*store, "y", 2);
+        EXPECT_EQ(ReadFile(path), before);  // one change, stored when its own scope ends
+        ASSERT_EQ(writing.End(), 0);
+    }
+    EXPECT_EQ(Get(*OpenStore(path), "y"), "2");
+
+    // A write the store refuses leaves the reads of the open scope on what is stored.
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    const std::string stored = ReadFile(path);
+    {
+        StoreScope writing(*store, true);
+        Put(*store, "x", 7);
+        EXPECT_EQ(writing.End(), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(Get(*store, "x"), "1");
+    EXPECT_EQ(ReadFile(path), stored);
+}
+
+TEST(FileStore, ARefusedWriteIsToldOnceWithTheFileAndWhatToDo) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    EXPECT_EQ(store->TakeRefusedWrite(), "");
+    // Its owner made it read-only: refused, also for root, whom permissions let by.
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    const std::string before = ReadFile(path);
+    Put(*store, "x", 1);
+    Put(*store, "y", 2);
+    const std::string told = store->TakeRefusedWrite();
+    EXPECT_NE(told.find(path), std::string::npos) << told;
+    EXPECT_NE(told.find("read-only"), std::string::npos) << told;
+    EXPECT_NE(told.find("chmod u+w"), std::string::npos) << told;
+    EXPECT_EQ(store->TakeRefusedWrite(), "");  // told once
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(Get(*store, "x"), "");
+
+    // Reads are no refusals, and neither are the registry's own answers.
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    WriteRegistryValue(*store, HKEY_CURRENT_USER, "Software\\Missing", "x", std::int64_t{1}, REG_DWORD);
+    EXPECT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Missing"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(store->TakeRefusedWrite(), "");
+
+    // A file damaged by another program since: the line, and what to do about it.
+    WriteFile(path, "WINE REGISTRY Version 2\n\n[Software\\\\X] 1796554876\n\"bad\"=DWORD:4\n");
+    Put(*store, "x", 1);
+    const std::string damaged = store->TakeRefusedWrite();
+    EXPECT_NE(damaged.find(path + ":4:"), std::string::npos) << damaged;
+    EXPECT_NE(damaged.find("Mend that line"), std::string::npos) << damaged;
+}
+
 TEST(FileStore, TwoProcessesWritingAtOnceBothLand) {
     TempDir dir;
     const std::string path = dir.file("user.reg");

@@ -1,0 +1,198 @@
+// A change the store refuses is told to the user once per action, and the file
+// stays as it was.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QtTest>
+#include <cstdio>
+#include <filesystem>
+
+#include "main_window/FormX.h"
+#include "registry/NewStore.h"
+#include "registry/ScriptPolicy.h"
+#include "tests/gui/FakeMessageBoxes.h"
+#include "tests/unit/TestSupport.h"
+
+using namespace moatgate;
+
+namespace {
+
+// Stands in for a Wine prefix's running server: it holds the lock on the server
+// folder's lock file, which is how Wine tells that its server runs.
+class FakeWineServer {
+public:
+    explicit FakeWineServer(const std::string& prefix) {
+        struct stat st {};
+        ::stat(prefix.c_str(), &st);
+        char name[64];
+        std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                      static_cast<unsigned long long>(st.st_ino));
+        dir_ = std::filesystem::path("/tmp/.wine-" + std::to_string(::getuid())) / name;
+        std::filesystem::create_directories(dir_);
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open((dir_ / "lock").c_str(), O_RDWR | O_CREAT, 0600);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 1 : 0;
+            (void)!::write(ready[1], &ok, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char ok = 0;
+        (void)!::read(ready[0], &ok, 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        running_ = ok == 1;
+    }
+    ~FakeWineServer() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    bool Running() const { return running_; }
+
+private:
+    std::filesystem::path dir_;
+    pid_t pid_ = -1;
+    bool running_ = false;
+};
+
+QString ShownPanel(const FormX& form) {
+    for (const QWidget* panel : {form.pSecured, form.pSemisecure, form.pUnsecure})
+        if (!panel->isHidden()) return panel->objectName();
+    return {};
+}
+
+}  // namespace
+
+class StoreRefusalTest : public QObject {
+    Q_OBJECT
+
+    test::FakeMessageBoxes boxes;
+
+    // The user's store, opened as the program opens it, with the default set.
+    std::unique_ptr<RegistryApi> Open(const std::map<std::string, std::string>& env) {
+        std::string error;
+        auto store = OpenSettingsStore(
+            [&env](const char* name) -> const char* {
+                const auto it = env.find(name);
+                return it == env.end() ? nullptr : it->second.c_str();
+            },
+            error);
+        if (!store) qWarning() << error.c_str();
+        return store;
+    }
+
+    // Secure pressed on a store that refuses: one message, then the display
+    // shows what the store holds; the file is untouched.
+    void PressSecureAndExpectRefusal(RegistryApi& reg, const std::string& file, const QStringList& told) {
+        FormX form(reg, boxes);
+        form.ShowSecurityState(ScriptPolicyState(reg), false);
+        const std::string before = test::ReadFile(file);
+        boxes = {};
+        QTest::mouseRelease(form.cmdSecure, Qt::LeftButton, {}, form.cmdSecure->rect().center());
+        QCOMPARE(boxes.shown.size(), 1);
+        const auto& message = boxes.shown[0];
+        QVERIFY(!message.question);
+        QCOMPARE(message.title, QStringLiteral("Moatgate"));
+        QCOMPARE(message.icon, MessageBoxes::Icon::Exclamation);
+        QVERIFY2(message.prompt.contains(QString::fromStdString(file)), qPrintable(message.prompt));
+        for (const QString& words : told) QVERIFY2(message.prompt.contains(words), qPrintable(message.prompt));
+        QCOMPARE(test::ReadFile(file), before);
+        QCOMPARE(ShownPanel(form), QStringLiteral("pUnsecure"));
+        QCOMPARE(form.cmdSecure->text(), QStringLiteral("Secure"));
+    }
+
+private slots:
+    void aReadOnlyStoreIsToldAndLeftAlone() {
+        test::TempDir dir;
+        const std::string file = dir.file("user.reg");
+        auto reg = Open({{"MOATGATE_REGISTRY", file}});
+        QVERIFY(reg);
+        QCOMPARE(::chmod(file.c_str(), 0444), 0);
+        PressSecureAndExpectRefusal(*reg, file, {"read-only", "chmod u+w"});
+    }
+
+    void aBusyWinePrefixIsNamedWithWhatToDo() {
+        test::TempDir prefix;
+        test::WriteFile(prefix.file("system.reg"), "WINE REGISTRY Version 2\n");
+        auto reg = Open({{"WINEPREFIX", prefix.path().string()}});
+        QVERIFY(reg);
+        FakeWineServer server(prefix.path().string());
+        QVERIFY(server.Running());
+        PressSecureAndExpectRefusal(*reg, prefix.file("user.reg"), {"is in use", "wineserver -k"});
+    }
+
+    void aStoreDamagedMeanwhileIsToldWithItsLine() {
+        test::TempDir dir;
+        const std::string file = dir.file("user.reg");
+        auto reg = Open({{"MOATGATE_REGISTRY", file}});
+        QVERIFY(reg);
+        FormX form(*reg, boxes);
+        form.ShowSecurityState(ScriptPolicyState(*reg), false);
+        std::string text = test::ReadFile(file);
+        text += "\n[Software\\\\Damaged] 1796554876\n\"x\"=DWORD:4\n";
+        test::WriteFile(file, text);
+        const auto line = std::count(text.begin(), text.end(), '\n');
+        boxes = {};
+        QTest::mouseRelease(form.cmdSecure, Qt::LeftButton, {}, form.cmdSecure->rect().center());
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY2(boxes.shown[0].prompt.contains(QString::fromStdString(file + ":" + std::to_string(line) + ":")),
+                 qPrintable(boxes.shown[0].prompt));
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("Moatgate"));
+        QCOMPARE(test::ReadFile(file), text);
+        QCOMPARE(form.cmdSecure->text(), QStringLiteral("Secure"));
+    }
+
+    void theLoadIsSilentAboutTheButtonButTellsTheAnswer() {
+        test::TempDir dir;
+        const std::string file = dir.file("user.reg");
+        auto reg = Open({{"MOATGATE_REGISTRY", file}});
+        QVERIFY(reg);
+        QCOMPARE(::chmod(file.c_str(), 0444), 0);
+        const std::string before = test::ReadFile(file);
+        boxes = {};
+        boxes.answers = {true};  // "Raise the Moatgate?" Yes
+        FormX form(*reg, boxes);
+        form.SetEnvironment({nullptr, nullptr, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"}, {}});
+        QVERIFY(form.Form_Load());
+        // The question, then one message for the refused set of 28 values; none
+        // for the toolbar button's three, which nobody asked for.
+        QCOMPARE(boxes.shown.size(), 2);
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("Raise the Moatgate?"));
+        QCOMPARE(boxes.shown[1].title, QStringLiteral("Moatgate"));
+        QCOMPARE(test::ReadFile(file), before);
+        QCOMPARE(ShownPanel(form), QStringLiteral("pUnsecure"));
+    }
+
+    void aRefusalNobodyWasToldOfIsNotToldLater() {
+        test::TempDir dir;
+        const std::string file = dir.file("user.reg");
+        auto reg = Open({{"MOATGATE_REGISTRY", file}});
+        QVERIFY(reg);
+        QCOMPARE(::chmod(file.c_str(), 0444), 0);
+        boxes = {};
+        boxes.answers = {false};
+        FormX form(*reg, boxes);
+        form.SetEnvironment({nullptr, nullptr, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"}, {}});
+        QVERIFY(form.Form_Load());
+        QCOMPARE(boxes.shown.size(), 1);  // only the question
+        QCOMPARE(::chmod(file.c_str(), 0600), 0);
+        QTest::mouseRelease(form.cmdSecure, Qt::LeftButton, {}, form.cmdSecure->rect().center());
+        QCOMPARE(boxes.shown.size(), 1);  // the switch worked, and says nothing
+        QCOMPARE(ShownPanel(form), QStringLiteral("pSecured"));
+    }
+};
+
+QTEST_MAIN(StoreRefusalTest)
+#include "StoreRefusalTest.moc"
