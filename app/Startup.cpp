@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <cstdlib>
 
 namespace moatgate {
 
@@ -27,7 +28,7 @@ std::vector<std::string> PlatformBrowsers::Addresses() {
 #ifdef _WIN32
     return ShellWindowAddresses();
 #else
-    return FirefoxTabs().Addresses();
+    return FirefoxTabs(FirefoxTabs::ProfileFolders([](const char* name) { return std::getenv(name); })).Addresses();
 #endif
 }
 

@@ -1,6 +1,4 @@
-// The load sequence, start-up mode, the toolbar button, help, and Firefox's tabs.
-#include <lz4.h>
-
+// The load sequence, start-up mode, the toolbar button and help.
 #include <QtTest>
 #include <stdexcept>
 
@@ -42,33 +40,6 @@ QStringList Entries(const QComboBox* box) {
     for (int i = 0; i < box->count(); ++i) out << box->itemText(i);
     return out;
 }
-
-// A Firefox session file: "mozLz40\0", the size, one LZ4 block.
-void WriteSession(const QString& path, const QByteArray& json) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QByteArray out("mozLz40\0", 8);
-    const auto size = static_cast<quint32>(json.size());
-    for (int i = 0; i < 4; ++i) out.append(static_cast<char>((size >> (8 * i)) & 0xFF));
-    QByteArray block(LZ4_compressBound(static_cast<int>(json.size())), Qt::Uninitialized);
-    const int n = LZ4_compress_default(json.constData(), block.data(), static_cast<int>(json.size()),
-                                       static_cast<int>(block.size()));
-    out.append(block.constData(), n);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(out);
-}
-
-void WriteText(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
-const QByteArray kSession = "{\"windows\":[\n"
-    "  {\"tabs\":[{\"entries\":[{\"url\":\"https://a.example/\"},{\"url\":\"https://b.example/\"}],\"index\":2},\n"
-    "           {\"entries\":[{\"url\":\"about:blank\"}]}]},\n"
-    "  {\"tabs\":[{\"entries\":[{\"url\":\"https://c.example/x\"}],\"index\":1},{\"entries\":[]}]}]}";
 
 }  // namespace
 
@@ -194,33 +165,6 @@ private slots:
         QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Exclamation);
         QVERIFY(boxes.shown[0].prompt.contains(QStringLiteral("/opt/moatgate/moatgate-help.html")));
         QVERIFY(form->isVisible());
-    }
-
-    void firefoxTabsComeFromTheDefaultProfilesSession() {
-        test::TempDir dir;
-        const QString home = QString::fromStdString(dir.path().string());
-        WriteText(home + "/profiles.ini",
-                  "[Profile1]\nName=old\nIsRelative=1\nPath=old.default\n\n"
-                  "[Profile0]\nName=default-release\nIsRelative=1\nPath=abc.default-release\nDefault=1\n\n"
-                  "[General]\nStartWithLastProfile=1\n");
-        WriteSession(home + "/old.default/sessionstore-backups/recovery.jsonlz4",
-                     "{\"windows\":[{\"tabs\":[{\"entries\":[{\"url\":\"https://wrong.example/\"}]}]}]}");
-        WriteSession(home + "/abc.default-release/sessionstore-backups/recovery.jsonlz4", kSession);
-        FirefoxTabs tabs(home.toStdString());
-        QCOMPARE(tabs.Addresses(), (std::vector<std::string>{"https://b.example/", "about:blank", "https://c.example/x"}));
-
-        // Newer Firefox names the default in an [Install...] section.
-        WriteText(home + "/profiles.ini",
-                  "[Install4F96D1932A9F858E]\nDefault=old.default\nLocked=1\n\n"
-                  "[Profile0]\nName=default-release\nIsRelative=1\nPath=abc.default-release\nDefault=1\n");
-        QCOMPARE(tabs.Addresses(), std::vector<std::string>{"https://wrong.example/"});
-
-        // Broken or missing: no addresses, no complaint.
-        WriteText(home + "/old.default/sessionstore-backups/recovery.jsonlz4", "mozLz40\0garbage");
-        QVERIFY(tabs.Addresses().empty());
-        QDir(home + "/old.default").removeRecursively();
-        QVERIFY(tabs.Addresses().empty());
-        QVERIFY(FirefoxTabs((home + "/nowhere").toStdString()).Addresses().empty());
     }
 };
 

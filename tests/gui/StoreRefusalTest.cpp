@@ -1,9 +1,6 @@
 // A change the store refuses is told to the user once per action, and the file
 // stays as it was.
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QtTest>
@@ -32,39 +29,18 @@ public:
                       static_cast<unsigned long long>(st.st_ino));
         dir_ = std::filesystem::path("/tmp/.wine-" + std::to_string(::getuid())) / name;
         std::filesystem::create_directories(dir_);
-        int ready[2];
-        if (::pipe(ready) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int fd = ::open((dir_ / "lock").c_str(), O_RDWR | O_CREAT, 0600);
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 1 : 0;
-            (void)!::write(ready[1], &ok, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        char ok = 0;
-        (void)!::read(ready[0], &ok, 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-        running_ = ok == 1;
+        lock_ = std::make_unique<test::OtherProcessLock>((dir_ / "lock").string());
     }
     ~FakeWineServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        lock_.reset();
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
-    bool Running() const { return running_; }
+    bool Running() const { return lock_->Held(); }
 
 private:
     std::filesystem::path dir_;
-    pid_t pid_ = -1;
-    bool running_ = false;
+    std::unique_ptr<test::OtherProcessLock> lock_;
 };
 
 QString ShownPanel(const FormX& form) {

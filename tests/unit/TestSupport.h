@@ -9,6 +9,13 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "registry/store/Enumeration.h"
 #include "registry/store/RegistryApi.h"
 
@@ -80,6 +87,46 @@ inline std::string Query(RegistryApi& reg, HKEY key, const std::string& name, DW
     if (type) *type = t;
     return data;
 }
+
+#ifndef _WIN32
+// Another process holding a write lock (fcntl) on the whole of a file, as a
+// running program holds its lock file, until this object goes.
+class OtherProcessLock {
+public:
+    explicit OtherProcessLock(const std::string& file) {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(file.c_str(), O_RDWR | O_CREAT, 0600);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 1 : 0;
+            (void)!::write(ready[1], &ok, 1);
+            for (;;) ::pause();
+        }
+        char ok = 0;
+        if (pid_ > 0) (void)!::read(ready[0], &ok, 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        held_ = ok == 1;
+    }
+    ~OtherProcessLock() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    OtherProcessLock(const OtherProcessLock&) = delete;
+    OtherProcessLock& operator=(const OtherProcessLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+#endif
 
 using moatgate::SubkeyNames;
 using moatgate::ValueNames;
