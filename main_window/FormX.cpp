@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 
 #include "main_window/SecurityTexts.h"
@@ -11,6 +13,7 @@
 #include "main_window/core/Twips.h"
 #include "registry/ScriptPolicy.h"
 #include "registry/ZoneMap.h"
+#include "site_dialogs/core/AddressParsing.h"
 
 namespace moatgate {
 
@@ -23,7 +26,7 @@ constexpr int kEventIntervalMs = 15;
 }  // namespace
 
 FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
-    : QWidget(parent), reg_(reg), boxes_(boxes) {
+    : QWidget(parent), reg_(reg), boxes_(boxes), dialogs_(*this, reg, boxes) {
     setObjectName(QStringLiteral("FormX"));
     setWindowTitle(QStringLiteral("MOATGATE - Script Security and Trusted Sites Manager"));
     setWindowIcon(images_.Picture(2));
@@ -66,6 +69,32 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     txtURL->setFont(boxFont);
     txtURL->setToolTip(QStringLiteral(
         "Just click the \"Add\" Button to add the site in this box to the list, or type in another address..."));
+
+    cmdAdd = new QToolButton(this);
+    cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
+    cmdAdd->setText(QStringLiteral("Add"));
+    cmdAdd->setAccessibleName(cmdAdd->text());
+    cmdAdd->setToolTip(QStringLiteral(
+        "This adds the site below to the list where you can assign scripting privileges."));
+    cmdAdd->setGeometry(Px(5770), 0, Px(975), Px(855));
+    cmdAdd->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    cmdAdd->setIconSize(QSize(Px(480), Px(480)));
+    cmdAdd->setIcon(QIcon(QStringLiteral(":/buttons/add.svg")));
+    cmdAdd->setFont(cmdSecure->font());
+    connect(cmdAdd, &QToolButton::clicked, this, [this] { cmdAdd_Click(); });
+
+    cmdAddd = new QPushButton(QStringLiteral("Add"), this);
+    cmdAddd->setObjectName(QStringLiteral("cmdAddd"));
+    cmdAddd->setAccessibleName(cmdAddd->text());
+    cmdAddd->setGeometry(Px(10680), Px(880), Px(1035), Px(335));
+    cmdAddd->setAutoDefault(false);
+    QFont smallAdd(QStringLiteral("MS Sans Serif"));
+    smallAdd.setPointSizeF(9.75);
+    smallAdd.setBold(true);
+    cmdAddd->setFont(smallAdd);
+    connect(cmdAddd, &QPushButton::clicked, this, [this] { cmdAddd_Click(); });
+    // Enter in the address box adds the site; every key still reaches the box.
+    txtURL->lineEdit()->installEventFilter(this);
 
     cmdHelp = new QToolButton(this);
     cmdHelp->setObjectName(QStringLiteral("cmdHelp"));
@@ -131,6 +160,20 @@ void FormX::ReportRefusedWrites() {
     const std::string refused = reg_.TakeRefusedWrite();
     if (!refused.empty())
         boxes_.Tell(QString::fromStdString(refused), QStringLiteral("Moatgate"), MessageBoxes::Icon::Exclamation);
+}
+
+void FormX::cmdAdd_Click() {
+    dialogs_.ShowWholeSite();
+    if (tag_ == QString::fromLatin1(kRejectionMarker.data(), kRejectionMarker.size())) {
+        tag_.clear();
+        dialogs_.UnloadWholeSite();
+    }
+}
+
+void FormX::cmdAddd_Click() { cmdAdd_Click(); }
+
+void FormX::txtURL_KeyPress(int KeyAscii) {
+    if (KeyAscii == '\r') cmdAdd_Click();
 }
 
 void FormX::cmdHelp_Click() {
@@ -219,6 +262,11 @@ void FormX::OnClick(QWidget* control, std::function<void()> handler) {
 }
 
 bool FormX::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == txtURL->lineEdit()) {
+        const QString typed = static_cast<QKeyEvent*>(event)->text();
+        if (typed.size() == 1) txtURL_KeyPress(typed.at(0).unicode());
+        return false;
+    }
     if (event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (watched == cmdSecure) {

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
 #include <QToolButton>
 #include <QTreeView>
 #include <QWidget>
@@ -20,6 +21,7 @@
 #include "registry/store/RegistryApi.h"
 #include "resources/ImageList.h"
 #include "site_dialogs/MainWindow.h"
+#include "site_dialogs/SiteDialogs.h"
 
 namespace moatgate {
 
@@ -67,6 +69,13 @@ public:
     void Image6_Click();
     void Image3_Click();
 
+    // Adding a site: both Add buttons and Enter in the address box open the
+    // whole-site dialog for the address; a refused address closes it again.
+    void cmdAdd_Click();
+    void cmdAddd_Click();
+    void txtURL_KeyPress(int KeyAscii);
+    SiteDialogs& Dialogs() { return dialogs_; }
+
     // Reloads the site list from the registry and keeps the selection by position.
     // Asked for while a reload runs, it runs once more when that one ends.
     void Refresher() override;
@@ -86,6 +95,8 @@ public:
 
     QTreeView* LVw = nullptr;
     QComboBox* txtURL = nullptr;
+    QToolButton* cmdAdd = nullptr;
+    QPushButton* cmdAddd = nullptr;
     QToolButton* cmdHelp = nullptr;
     QToolButton* cmdSecure = nullptr;
     QWidget* pSecured = nullptr;
@@ -125,6 +136,7 @@ private:
     FormXEnvironment env_;
     ImageList images_;
     QString tag_;
+    SiteDialogs dialogs_;
     std::unordered_map<QObject*, std::function<void()>> clicks_;
     SiteList list_;
     SiteListModel* model_ = nullptr;

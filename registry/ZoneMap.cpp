@@ -17,6 +17,15 @@ std::string ShownText(const std::string& valueName) {
 
 std::string ZoneMapFillPath() { return std::string(kZoneMapKey) + "\\"; }
 
+LONG CreateSiteKey(RegistryApi& reg, std::string_view path) {
+    HKEY key = 0;
+    DWORD disposition = 0;
+    const LONG status = reg.RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, "REG_DWORD", REG_OPTION_NON_VOLATILE,
+                                            KEY_ALL_KEY_RIGHTS, nullptr, &key, &disposition);
+    reg.RegCloseKey(key);
+    return status;
+}
+
 void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteList& list,
                   const std::function<void()>& letEventsRun) {
     // One consistent reading of the store for the whole fill.

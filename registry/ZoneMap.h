@@ -32,6 +32,11 @@ inline constexpr std::string_view kHiddenValueName = "Default";
 // The zone map key followed by its separator, as the list is filled from it.
 std::string ZoneMapFillPath();
 
+// Creates a site key below the zone map (and any keys missing above it), or
+// opens it when it exists, and closes it again: class "REG_DWORD", every key
+// right, lasting. Returns the store's status.
+LONG CreateSiteKey(RegistryApi& reg, std::string_view path);
+
 // Adds the rows of every zone assignment under `basePath` (which ends in "\") to
 // `list`, which must be empty, and leaves it sorted on the domain column in its
 // current order. `letEventsRun` is called before each further value of a key, so
