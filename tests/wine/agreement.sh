@@ -47,6 +47,25 @@ domains='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMa
   done
 } > "$work/sites.reg"
 "$reg" import "$work/sites.reg" >/dev/null
+# Sites added through the site dialogs, as a user adds them.
+if [ -n "${MOATGATE_ADD_SITES:-}" ]; then
+  MOATGATE_REGISTRY="$WINEPREFIX/user.reg" "$MOATGATE_ADD_SITES" || fail "the site dialogs could not add their sites"
+  wine_query "$domains" /s > "$work/wine-dialogs.txt"
+  for expected in \
+    "$domains\bank.example|    *    REG_DWORD    0x2" \
+    "$domains\cc.dd\*.bb|    *    REG_DWORD    0x4" \
+    "$domains\shop.example|    *    REG_DWORD    0x3" \
+    "$domains\partner.example\files|    ftp    REG_DWORD    0x2" \
+    "$domains\partner.example\files|    http    REG_DWORD    0x4"; do
+    k="${expected%%|*}"
+    v="${expected#*|}"
+    K="${k/HKCU/HKEY_CURRENT_USER}" V="$v" awk '
+      $0 == ENVIRON["K"] { inside = 1; next } /^HKEY_/ { inside = 0 } inside && $0 == ENVIRON["V"] { found = 1 }
+      END { exit !found }
+    ' "$work/wine-dialogs.txt" || fail "Wine does not read '$v' under $k"
+  done
+  echo "ok: Wine reads the sites the dialogs added"
+fi
 "$reg" query "$key" /s > "$work/ours-key.txt"
 "$reg" query "$domains" /s > "$work/ours-domains.txt"
 wine_query "$key" /s > "$work/wine-key.txt"

@@ -308,11 +308,21 @@ TEST(FileStore, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFile) {
     std::mt19937 random(12345);
     std::uint64_t lastSeen = 0;
     for (int round = 0; round < 25; ++round) {
-        const pid_t pid = StartWriter(path, [](FileStore& store) {
+        // The writer says when its first write is stored, so that a busy machine
+        // cannot make every round end before anything was written.
+        int started[2];
+        ASSERT_EQ(::pipe(started), 0);
+        const pid_t pid = StartWriter(path, [&started](FileStore& store) {
+            Put(store, "counter", std::stoll(Get(store, "counter")) + 1);
+            (void)!::write(started[1], "!", 1);
             for (;;) Put(store, "counter", std::stoll(Get(store, "counter")) + 1);
         });
         ASSERT_GE(pid, 0);
-        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 30000));
+        char signal = 0;
+        ASSERT_EQ(::read(started[0], &signal, 1), 1);
+        ::close(started[0]);
+        ::close(started[1]);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 30000));
         ::kill(pid, SIGKILL);
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
