@@ -94,7 +94,9 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     cmdAddd->setFont(smallAdd);
     connect(cmdAddd, &QPushButton::clicked, this, [this] { cmdAddd_Click(); });
     // Enter in the address box adds the site; every key still reaches the box.
-    txtURL->lineEdit()->installEventFilter(this);
+    // The box hands keys to its line edit itself, past any filter there, and a
+    // key sent to the line edit that it does not take comes back to the box.
+    txtURL->installEventFilter(this);
 
     cmdHelp = new QToolButton(this);
     cmdHelp->setObjectName(QStringLiteral("cmdHelp"));
@@ -262,7 +264,7 @@ void FormX::OnClick(QWidget* control, std::function<void()> handler) {
 }
 
 bool FormX::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && watched == txtURL->lineEdit()) {
+    if (event->type() == QEvent::KeyPress && watched == txtURL) {
         const QString typed = static_cast<QKeyEvent*>(event)->text();
         if (typed.size() == 1) txtURL_KeyPress(typed.at(0).unicode());
         return false;

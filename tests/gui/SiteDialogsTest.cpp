@@ -183,6 +183,10 @@ private slots:
         QTest::keyClicks(form->txtURL->lineEdit(), QStringLiteral("xyz"));
         QVERIFY(!form->Dialogs().WholeSite());
         QCOMPARE(form->txtURL->currentText(), QStringLiteral("www.third.examplexyz"));
+        // Enter as the desktop delivers it, to the box that has the focus.
+        QTest::keyClick(form->txtURL, Qt::Key_Enter);
+        QVERIFY(form->Dialogs().WholeSite());
+        QCOMPARE(form->Dialogs().WholeSite()->lblDomain->text(), QStringLiteral("third.examplexyz"));
     }
 
     void refusedAddressesCloseTheDialogAgain() {
