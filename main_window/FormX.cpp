@@ -12,6 +12,7 @@
 #include "main_window/SiteListModel.h"
 #include "main_window/core/Twips.h"
 #include "registry/ScriptPolicy.h"
+#include "registry/SiteEdits.h"
 #include "registry/ZoneMap.h"
 #include "site_dialogs/core/AddressParsing.h"
 
@@ -70,18 +71,36 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     txtURL->setToolTip(QStringLiteral(
         "Just click the \"Add\" Button to add the site in this box to the list, or type in another address..."));
 
-    cmdAdd = new QToolButton(this);
-    cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
-    cmdAdd->setText(QStringLiteral("Add"));
-    cmdAdd->setAccessibleName(cmdAdd->text());
-    cmdAdd->setToolTip(QStringLiteral(
-        "This adds the site below to the list where you can assign scripting privileges."));
-    cmdAdd->setGeometry(Px(5770), 0, Px(975), Px(855));
-    cmdAdd->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    cmdAdd->setIconSize(QSize(Px(480), Px(480)));
-    cmdAdd->setIcon(QIcon(QStringLiteral(":/buttons/add.svg")));
-    cmdAdd->setFont(cmdSecure->font());
+    cmdTrust = BuildCommand(
+        "cmdTrust", QStringLiteral("Trust"),
+        QStringLiteral("Trust me only if I am a bank or escrow provider you would trust with your life savings. Sites "
+                       "marked as trusted are allowed to run any script on your computer and are not constrained by "
+                       "Moatgate Security settings."),
+        2880, 975, images_.Picture(kZoneTrusted));
+    connect(cmdTrust, &QToolButton::clicked, this, [this] { cmdTrust_Click(); });
+    cmdDeclassify = BuildCommand(
+        "cmdDeclassify", QStringLiteral("Declassify"),
+        QStringLiteral("This is for declssified sites, or those sites under consideration for Trusted or Restricted "
+                       "Status. The Moatgate security settings you have chosen apply to these sites."),
+        3840, 975, images_.Picture(kZoneInternet));
+    connect(cmdDeclassify, &QToolButton::clicked, this, [this] { cmdDeclassify_Click(); });
+    cmdRestrict = BuildCommand(
+        "cmdRestrict", QStringLiteral("Restrict"),
+        QStringLiteral("This places the site on the restricted sites list, disabling all site access to standard "
+                       "client side functions."),
+        4800, 975, images_.Picture(kZoneRestricted));
+    connect(cmdRestrict, &QToolButton::clicked, this, [this] { cmdRestrict_Click(); });
+    cmdAdd = BuildCommand("cmdAdd", QStringLiteral("Add"),
+                          QStringLiteral("This adds the site below to the list where you can assign scripting "
+                                         "privileges."),
+                          5770, 975, QIcon(QStringLiteral(":/buttons/add.svg")));
     connect(cmdAdd, &QToolButton::clicked, this, [this] { cmdAdd_Click(); });
+    cmdDelete = BuildCommand(
+        "cmdDelete", QStringLiteral("Delete"),
+        QStringLiteral("This deletes the site from this list AND therefore declassifies the deleted site, subjecting "
+                       "it to the Moatgate security settings you have chosen."),
+        9705, 975, QIcon(QStringLiteral(":/buttons/delete.svg")));
+    connect(cmdDelete, &QToolButton::clicked, this, [this] { cmdDelete_Click(); });
 
     cmdAddd = new QPushButton(QStringLiteral("Add"), this);
     cmdAddd->setObjectName(QStringLiteral("cmdAddd"));
@@ -173,6 +192,53 @@ void FormX::cmdAdd_Click() {
 }
 
 void FormX::cmdAddd_Click() { cmdAdd_Click(); }
+
+QToolButton* FormX::BuildCommand(const char* name, const QString& caption, const QString& tip, int left, int width,
+                                 const QIcon& picture) {
+    auto* button = new QToolButton(this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setText(caption);
+    button->setAccessibleName(caption);
+    button->setToolTip(tip);
+    button->setGeometry(Px(left), 0, Px(width), Px(855));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setIconSize(QSize(Px(480), Px(480)));
+    button->setIcon(picture);
+    button->setFont(cmdSecure->font());
+    return button;
+}
+
+void FormX::WhenNotFilling(std::function<void()> command) {
+    if (filling_)
+        afterFill_.push_back(std::move(command));
+    else
+        command();
+}
+
+void FormX::SetZone(ZoneNumber zone) {
+    WhenNotFilling([this, zone] {
+        AssignZone(reg_, list_, zone);
+        ReportRefusedWrites();
+        Refresher();
+    });
+}
+
+void FormX::cmdTrust_Click() { SetZone(kZoneTrusted); }
+void FormX::cmdDeclassify_Click() { SetZone(kZoneInternet); }
+void FormX::cmdRestrict_Click() { SetZone(kZoneRestricted); }
+
+void FormX::cmdDelete_Click() {
+    WhenNotFilling([this] {
+        // Nothing selected, nothing deleted: not even the sweep runs.
+        if (list_.Count() < 1 || !SelectedSiteKeyPath(list_)) return;
+        DeleteSelectedValue(reg_, list_);
+        Refresher();
+        // The keys that list now shows without a value, as it was read.
+        SweepEmptyKeys(reg_, list_);
+        ReportRefusedWrites();
+        Refresher();
+    });
+}
 
 void FormX::txtURL_KeyPress(int KeyAscii) {
     if (KeyAscii == '\r') cmdAdd_Click();
@@ -375,6 +441,8 @@ void FormX::Refresher() {
         ++fills_;
     } while (refreshAgain_);
     filling_ = false;
+    // Commands asked for meanwhile act on the list as it now is.
+    for (auto pending = std::move(afterFill_); auto& command : pending) command();
     if (closeRequested_) close();
 }
 

@@ -17,6 +17,7 @@
 #include "platform/HelpViewer.h"
 #include "platform/MessageBoxes.h"
 #include "registry/SiteList.h"
+#include "registry/ZoneMap.h"
 #include "registry/ToolbarButton.h"
 #include "registry/store/RegistryApi.h"
 #include "resources/ImageList.h"
@@ -76,6 +77,14 @@ public:
     void txtURL_KeyPress(int KeyAscii);
     SiteDialogs& Dialogs() { return dialogs_; }
 
+    // The site commands: a zone for the selected row's value, or its deletion
+    // with every key the list then shows empty. Asked for while the list is being
+    // read, a command runs once the reading has ended.
+    void cmdTrust_Click();
+    void cmdDeclassify_Click();
+    void cmdRestrict_Click();
+    void cmdDelete_Click();
+
     // Reloads the site list from the registry and keeps the selection by position.
     // Asked for while a reload runs, it runs once more when that one ends.
     void Refresher() override;
@@ -95,6 +104,10 @@ public:
 
     QTreeView* LVw = nullptr;
     QComboBox* txtURL = nullptr;
+    QToolButton* cmdTrust = nullptr;
+    QToolButton* cmdDeclassify = nullptr;
+    QToolButton* cmdRestrict = nullptr;
+    QToolButton* cmdDelete = nullptr;
     QToolButton* cmdAdd = nullptr;
     QPushButton* cmdAddd = nullptr;
     QToolButton* cmdHelp = nullptr;
@@ -126,6 +139,11 @@ private:
                             int top, int width, int height);
     void OnClick(QWidget* control, std::function<void()> handler);
     void RaiseIfAgreed(const QString& question);
+    QToolButton* BuildCommand(const char* name, const QString& caption, const QString& tip, int left, int width,
+                              const QIcon& picture);
+    void SetZone(ZoneNumber zone);
+    // Runs the command now, or once a reading of the list under way has ended.
+    void WhenNotFilling(std::function<void()> command);
     void LetEventsRun();
     void ApplySelectionToView();
     void TakeSelectionFromView();
@@ -142,6 +160,7 @@ private:
     SiteListModel* model_ = nullptr;
     bool filling_ = false;
     bool refreshAgain_ = false;
+    std::vector<std::function<void()>> afterFill_;
     bool closeRequested_ = false;
     bool applyingSelection_ = false;
     int fills_ = 0;

@@ -1,0 +1,234 @@
+// Trust, Declassify, Restrict and Delete on a store file, driven by clicks.
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QtTest>
+
+#include "main_window/FormX.h"
+#include "registry/NewStore.h"
+#include "registry/Registry.h"
+#include "registry/SettingsKeys.h"
+#include "registry/store/FileStore.h"
+#include "tests/gui/FakeMessageBoxes.h"
+#include "tests/unit/TestSupport.h"
+
+using namespace moatgate;
+
+namespace {
+
+const std::string kDomains = std::string(kZoneMapKey);
+
+}  // namespace
+
+class SiteCommandsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempDir> dir;
+    std::string file;
+    std::unique_ptr<FileStore> reg;
+    test::FakeMessageBoxes boxes;
+    std::unique_ptr<FormX> form;
+
+    void Start() {
+        form.reset();
+        dir = std::make_unique<test::TempDir>();
+        file = dir->file("user.reg");
+        std::string error;
+        reg = FileStore::Open(file, error, nullptr, &SeedNewStore);
+        QVERIFY2(reg, error.c_str());
+        boxes = {};
+        form = std::make_unique<FormX>(*reg, boxes);
+        form->show();
+    }
+    void Zone(const std::string& key, const std::string& name, std::uint32_t zone) {
+        HKEY k = test::Create(*reg, kDomains + "\\" + key);
+        test::SetDword(*reg, k, name, zone);
+        reg->RegCloseKey(k);
+    }
+    void Key(const std::string& key) { reg->RegCloseKey(test::Create(*reg, kDomains + "\\" + key)); }
+    std::string Value(const std::string& key, const std::string& name) {
+        return ReadRegistryValueText(*reg, HKEY_CURRENT_USER, kDomains + "\\" + key, name);
+    }
+    bool Exists(const std::string& key) {
+        HKEY k = 0;
+        const bool found = reg->RegOpenKeyA(HKEY_CURRENT_USER, kDomains + "\\" + key, &k) == 0;
+        reg->RegCloseKey(k);
+        return found;
+    }
+    // Clicks the row showing that protocol, subdomain and domain.
+    void Select(const std::string& text, const std::string& subdomain, const std::string& domain) {
+        form->Refresher();
+        for (std::size_t r = 1; r <= form->Sites().Count(); ++r) {
+            const SiteRow& row = form->Sites().Item(r);
+            if (row.text == text && row.subdomain == subdomain && row.domain == domain) {
+                const QModelIndex index = form->LVw->model()->index(static_cast<int>(r - 1), 2);
+                form->LVw->scrollTo(index);
+                QTest::mouseClick(form->LVw->viewport(), Qt::LeftButton, {}, form->LVw->visualRect(index).center());
+                QCOMPARE(FirstSelectedRow(form->Sites()), r);
+                return;
+            }
+        }
+        QFAIL(qPrintable(QString::fromStdString("no row " + text + "|" + subdomain + "|" + domain)));
+    }
+    QStringList Rows() {
+        QStringList rows;
+        for (const SiteRow& r : form->Sites().Rows())
+            rows << QString::fromStdString(r.text + "|" + r.subdomain + "|" + r.domain + "|" + std::to_string(r.icon));
+        return rows;
+    }
+
+private slots:
+    void cleanup() {
+        form.reset();
+        reg.reset();
+        dir.reset();
+    }
+
+    void theButtonsReadAsTheyShould() {
+        Start();
+        QCOMPARE(form->cmdTrust->text(), QStringLiteral("Trust"));
+        QVERIFY(form->cmdTrust->toolTip().startsWith(QStringLiteral("Trust me only if I am a bank or escrow")));
+        QCOMPARE(form->cmdDeclassify->text(), QStringLiteral("Declassify"));
+        QVERIFY(form->cmdDeclassify->toolTip().startsWith(QStringLiteral("This is for declssified sites")));
+        QCOMPARE(form->cmdRestrict->text(), QStringLiteral("Restrict"));
+        QCOMPARE(form->cmdRestrict->toolTip(),
+                 QStringLiteral("This places the site on the restricted sites list, disabling all site access to "
+                                "standard client side functions."));
+        QCOMPARE(form->cmdDelete->text(), QStringLiteral("Delete"));
+        QVERIFY(form->cmdDelete->toolTip().endsWith(
+            QStringLiteral("subjecting it to the Moatgate security settings you have chosen.")));
+        QVERIFY(!form->cmdDelete->icon().isNull());
+    }
+
+    void zonesGoToTheSelectedRowsValue() {
+        Start();
+        Zone("bb.cc", "*", 4);
+        Zone("aa.example\\www", "http", 4);
+        Zone("aa.example\\www", "https", 4);
+        Select("Default", "", "bb.cc");
+        QTest::mouseClick(form->cmdTrust, Qt::LeftButton);
+        QCOMPARE(Value("bb.cc", "*"), std::string("2"));
+        QCOMPARE(FirstSelectedRow(form->Sites()), 3u);  // the position is kept
+
+        Select("http", "www", "aa.example");
+        QTest::mouseClick(form->cmdTrust, Qt::LeftButton);
+        QCOMPARE(Value("aa.example\\www", "http"), std::string("2"));
+        QCOMPARE(Value("aa.example\\www", "https"), std::string("4"));
+        QCOMPARE(Value("aa.example", "http"), std::string(""));
+        QCOMPARE(FirstSelectedRow(form->Sites()), 1u);
+
+        QTest::mouseClick(form->cmdDeclassify, Qt::LeftButton);  // 3, not a deletion
+        QCOMPARE(Value("aa.example\\www", "http"), std::string("3"));
+        QVERIFY(Rows().contains(QStringLiteral("http|www|aa.example|3")));
+        QTest::mouseClick(form->cmdRestrict, Qt::LeftButton);
+        QCOMPARE(Value("aa.example\\www", "http"), std::string("4"));
+        QCOMPARE(FirstSelectedRow(form->Sites()), 1u);
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void aRowOfAKeyRemovedMeanwhileGetsNothingAndGoes() {
+        Start();
+        Zone("gone.example\\www", "http", 4);
+        Zone("stays.example", "*", 2);
+        Select("http", "www", "gone.example");
+        QCOMPARE(reg->RegDeleteKeyA(HKEY_CURRENT_USER, kDomains + "\\gone.example\\www"), 0);
+        QTest::mouseClick(form->cmdTrust, Qt::LeftButton);
+        QVERIFY(!Exists("gone.example\\www"));  // not created again
+        QVERIFY(!Rows().contains(QStringLiteral("http|www|gone.example|2")));
+    }
+
+    void withNothingSelectedTheStoreIsLeftAlone() {
+        Start();
+        Zone("bb.cc", "*", 4);
+        Key("empty.example");
+        form->Refresher();
+        form->LVw->clearSelection();
+        QCOMPARE(FirstSelectedRow(form->Sites()), 3u);
+        const std::string before = test::ReadFile(file);
+        for (QToolButton* command : {form->cmdTrust, form->cmdDeclassify, form->cmdRestrict, form->cmdDelete})
+            QTest::mouseClick(command, Qt::LeftButton);
+        QCOMPARE(test::ReadFile(file), before);
+        QVERIFY(Exists("empty.example"));  // no sweep either
+    }
+
+    void deleteTakesTheValueAndTheKeysLeftEmpty() {
+        Start();
+        Zone("bb.cc\\www", "http", 4);
+        Zone("two.example\\www", "http", 4);
+        Zone("two.example\\www", "https", 2);
+        Zone("own.example", "*", 2);
+        Zone("own.example\\www", "http", 4);
+        Key("bare.example");  // shown empty: swept away too
+        Select("http", "www", "bb.cc");
+        QTest::mouseClick(form->cmdDelete, Qt::LeftButton);
+        QVERIFY(!Exists("bb.cc"));
+        QVERIFY(!Exists("bare.example"));
+        QCOMPARE(FirstSelectedRow(form->Sites()), 2u);  // the position is kept
+
+        Select("https", "www", "two.example");
+        QTest::mouseClick(form->cmdDelete, Qt::LeftButton);
+        QCOMPARE(Value("two.example\\www", "http"), std::string("4"));
+        QCOMPARE(Value("two.example\\www", "https"), std::string(""));
+
+        Select("http", "www", "own.example");
+        QTest::mouseClick(form->cmdDelete, Qt::LeftButton);
+        QVERIFY(!Exists("own.example\\www"));
+        QCOMPARE(Value("own.example", "*"), std::string("2"));
+        QVERIFY(Rows().contains(QStringLiteral("Default||own.example|2")));
+        QCOMPARE(Rows(), (QStringList{"Default||own.example|2", "http|www|two.example|4"}));
+    }
+
+    void deleteOnAKeyWithoutValuesRemovesTheKey() {
+        Start();
+        Key("bare.example\\www");
+        Select("", "www", "bare.example");
+        QTest::mouseClick(form->cmdDelete, Qt::LeftButton);
+        QVERIFY(!Exists("bare.example"));
+        QVERIFY(Rows().isEmpty());
+        QCOMPARE(FirstSelectedRow(form->Sites()), 1u);  // nothing left to select
+    }
+
+    void aRefusedSweepLeavesEveryKeyAsItWas() {
+        Start();
+        Zone("bb.cc\\www", "http", 4);
+        for (int i = 0; i < 20; ++i) Key("empty" + std::to_string(i) + ".example");
+        Select("http", "www", "bb.cc");
+        QCOMPARE(::chmod(file.c_str(), 0444), 0);
+        const std::string before = test::ReadFile(file);
+        QTest::mouseClick(form->cmdDelete, Qt::LeftButton);
+        QCOMPARE(boxes.shown.size(), 1);  // one message for the deletion and the whole sweep
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("Moatgate"));
+        QVERIFY(boxes.shown[0].prompt.contains(QString::fromStdString(file)));
+        QCOMPARE(test::ReadFile(file), before);
+        QVERIFY(Rows().contains(QStringLiteral("http|www|bb.cc|4")));
+        QCOMPARE(form->Sites().Count(), 21u);
+    }
+
+    void aSweepIsOneChangeOfTheStore() {
+        Start();
+        for (int i = 0; i < 50; ++i) Key("empty" + std::to_string(i) + ".example");
+        Zone("bb.cc", "http", 4);
+        Select("http", "", "bb.cc");
+        // Every stored change moves a new file of its own into place: count them.
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(::inotify_add_watch(watch, dir->path().c_str(), IN_MOVED_FROM) >= 0);
+        QTest::mouseClick(form->cmdDelete, Qt::LeftButton);
+        int replaced = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+            for (char* p = events; p < events + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len && std::string(event->name).rfind(".user.reg.", 0) == 0) ++replaced;
+                p += sizeof(inotify_event) + event->len;
+            }
+        ::close(watch);
+        QCOMPARE(replaced, 2);  // the value's deletion, then the whole sweep
+        QCOMPARE(form->Sites().Count(), 0u);
+        QVERIFY(!Exists("empty0.example") && !Exists("empty49.example") && !Exists("bb.cc"));
+    }
+};
+
+QTEST_MAIN(SiteCommandsTest)
+#include "SiteCommandsTest.moc"
