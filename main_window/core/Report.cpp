@@ -68,6 +68,8 @@ std::u16string ComposeReport(const std::vector<SiteRow>& rows) {
 
 std::vector<ReportFormat> FormatReport(std::u16string_view text, const std::function<void()>& eachMatch) {
     std::vector<ReportFormat> formats;
+    // About two ranges for a row of some forty characters.
+    formats.reserve(3 + text.size() / 16);
     const std::u16string folded = Folded(text);
     const std::size_t n = text.size();
 

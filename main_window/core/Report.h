@@ -26,7 +26,7 @@ struct ReportColour {
 struct ReportFormat {
     std::size_t start = 0;
     std::size_t length = 0;
-    std::optional<std::string> font;
+    std::optional<std::string_view> font;  // one of the report's own font names
     std::optional<int> pointSize;
     std::optional<bool> bold;
     std::optional<ReportColour> colour;

@@ -20,7 +20,7 @@ SiteRow Row(int icon, std::string text, std::string subdomain, std::string domai
 
 // What one character ends up with once every range is applied in order.
 struct Look {
-    std::optional<std::string> font;
+    std::optional<std::string_view> font;
     std::optional<int> pointSize;
     std::optional<bool> bold;
     std::optional<ReportColour> colour;
