@@ -1,6 +1,8 @@
 // The report printed as a user prints it, for the test that runs a real CUPS
 // scheduler: "print" fills the window's list and clicks Print with the desktop's
-// printing system; "check FILE" reads the PDF that came out of the printer queue.
+// printing system; "unprinted TEXT" does the same where the report cannot be
+// printed and expects the offer of a PDF, told why in words that start with TEXT
+// (answered No); "check FILE" reads the PDF that came out of the printer queue.
 #include <QApplication>
 #include <QTest>
 #include <cstdio>
@@ -27,7 +29,7 @@ void Zone(RegistryApi& reg, const std::string& site, const std::string& name, st
 
 QString Filler(int i) { return QStringLiteral("filler%1.test").arg(i, 3, 10, QLatin1Char('0')); }
 
-int Print() {
+int Print(const QString& problem) {
     MemoryStore reg;
     Zone(reg, "trusted.test", "*", 2);
     Zone(reg, "listed.test\\www", "http", 3);
@@ -41,9 +43,14 @@ int Print() {
     form.show();
     form.Refresher();
     QTest::mouseClick(form.cmdPrint, Qt::LeftButton);
-    // Printed, the window says nothing; anything it said is what went wrong.
     for (const auto& box : boxes.shown) std::fprintf(stderr, "The window said: %s\n", qPrintable(box.prompt));
-    return boxes.shown.isEmpty() ? 0 : 1;
+    // Printed, the window says nothing.
+    if (problem.isEmpty()) return boxes.shown.isEmpty() ? 0 : 1;
+    const bool offered = boxes.shown.size() == 1 && boxes.shown[0].question &&
+                         boxes.shown[0].prompt.startsWith(problem) &&
+                         boxes.shown[0].prompt.endsWith(QStringLiteral("Save the report as a PDF file instead?"));
+    if (!offered) std::fprintf(stderr, "Expected: %s... Save the report as a PDF file instead?\n", qPrintable(problem));
+    return offered ? 0 : 1;
 }
 
 int Check(const QString& pdf) {
@@ -85,8 +92,9 @@ int Check(const QString& pdf) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() == 2 && args[1] == QStringLiteral("print")) return Print();
+    if (args.size() == 2 && args[1] == QStringLiteral("print")) return Print({});
+    if (args.size() == 3 && args[1] == QStringLiteral("unprinted")) return Print(args[2]);
     if (args.size() == 3 && args[1] == QStringLiteral("check")) return Check(args[2]);
-    std::fprintf(stderr, "usage: %s print | check FILE.pdf\n", argv[0]);
+    std::fprintf(stderr, "usage: %s print | unprinted TEXT | check FILE.pdf\n", argv[0]);
     return 2;
 }

@@ -106,10 +106,13 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 lpstat -r >/dev/null 2>&1 || fail "the scheduler does not answer"
+HOME="$work/home" "$driver" unprinted "No printer is installed" || fail "no printer, and the window did not say so"
 # The PostScript the PDF printer is fed is made by pdftocairo, which keeps the
 # text as text, so that the printed report can be read back.
 lpadmin -p "$queue" -E -v "cups-pdf:/$queue" -P "$ppd" -o pdftops-renderer-default=pdftocairo 2>/dev/null ||
   fail "the PDF printer could not be added"
+HOME="$work/home" "$driver" unprinted "No printer is set as the default printer" ||
+  fail "no default printer, and the window did not say so"
 lpadmin -d "$queue" || fail "the PDF printer could not be made the default printer"
 echo "Scheduler ready: $(lpstat -d)"
 
