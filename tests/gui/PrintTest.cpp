@@ -163,6 +163,23 @@ private slots:
         QVERIFY(form.rT->toPlainText().startsWith(kHead + QStringLiteral("\t\t[TRUSTED]\t\t\tftp://a.b.zero.test\n")));
     }
 
+    void aLineBreakInASiteNameDoesNotShiftTheFormats() {
+        MemoryStore reg;
+        Zone(reg, "a\r\nb.test", "*", 4);
+        Zone(reg, "z.test", "*", 2);
+        test::FakeMessageBoxes boxes;
+        test::FakeReportPrinter printer;
+        FormX form(reg, boxes);
+        form.SetEnvironment({nullptr, nullptr, {}, {}, &printer});
+        form.Refresher();
+        ClickHeader(form, 2);
+        if (Domains(form).last() != QStringLiteral("z.test")) ClickHeader(form, 2);
+        form.cmdPrint_Click();
+        QVERIFY(form.rT->toPlainText().contains(QStringLiteral("*://*.a\uFFFD\nb.test")));
+        QCOMPARE(Colours(*form.rT, QStringLiteral("[TRUSTED]\t\t\t*://*.z.test")),
+                 QStringLiteral("GGGGGGGGGkkkkkkkkkbbbbbb"));
+    }
+
     void theReportOnPaperKeepsItsTextColoursAndLines() {
         if (!test::HavePoppler()) QSKIP("pdftotext and pdftoppm (Debian package poppler-utils) are not installed");
         MemoryStore reg;

@@ -29,7 +29,8 @@ struct Look {
 std::vector<Look> Apply(std::size_t length, const std::vector<ReportFormat>& formats) {
     std::vector<Look> looks(length);
     for (const ReportFormat& f : formats) {
-        EXPECT_LE(f.start + f.length, length);
+        EXPECT_LE(f.start, length);
+        EXPECT_LE(f.length, length - std::min(f.start, length));
         for (std::size_t i = f.start; i < f.start + f.length && i < length; ++i) {
             if (f.font) looks[i].font = f.font;
             if (f.pointSize) looks[i].pointSize = f.pointSize;
