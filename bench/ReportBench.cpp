@@ -25,7 +25,8 @@ std::vector<SiteRow> Rows(int n) {
         const int zone = i % 7 == 0 ? 2 : i % 11 == 0 ? 3 : 4;
         rows.push_back({"Default", "", DomainName(i), zone, kDomainRowTag, false});
         for (const char* protocol : {"http", "https"})
-            if (i % 5 == 0 && static_cast<int>(rows.size()) < n) rows.push_back({protocol, "www", DomainName(i), zone, 0, false});
+            if (i % 5 == 0 && static_cast<int>(rows.size()) < n)
+                rows.push_back({protocol, "www", DomainName(i), zone, 0, false});
     }
     return rows;
 }

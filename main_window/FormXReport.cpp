@@ -52,8 +52,8 @@ void FormX::cmdPrint_Click() {
         case ReportPrinter::Result::Printed:
             return;
         case ReportPrinter::Result::NoPrinter:
-            OfferReportAsPdf(
-                QStringLiteral("No printer is installed, so the Moatgate Scripting Privilege Report cannot be printed."));
+            OfferReportAsPdf(QStringLiteral("No printer is installed, so the Moatgate Scripting Privilege Report "
+                                            "cannot be printed."));
             return;
         case ReportPrinter::Result::NoDefaultPrinter:
             OfferReportAsPdf(QStringLiteral("No printer is set as the default printer, so the Moatgate Scripting "

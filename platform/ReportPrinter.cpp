@@ -74,7 +74,8 @@ bool PaintReport(const QTextDocument& report, QPagedPaintDevice& device) {
 
 ReportPrinter::Result QtReportPrinter::PrintOnDefaultPrinter(const QTextDocument& report, QString& printer) {
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
-    if (info.isNull()) return QPrinterInfo::availablePrinterNames().isEmpty() ? Result::NoPrinter : Result::NoDefaultPrinter;
+    if (info.isNull())
+        return QPrinterInfo::availablePrinterNames().isEmpty() ? Result::NoPrinter : Result::NoDefaultPrinter;
     printer = info.printerName();
     QPrinter device(info, QPrinter::HighResolution);
     if (!device.isValid()) return Result::NotOpened;

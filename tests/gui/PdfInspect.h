@@ -42,8 +42,8 @@ inline QStringList PdfLines(const QString& text) {
 inline QList<QImage> PdfImages(const QString& pdf, int dpi) {
     QTemporaryDir dir;
     QProcess run;
-    run.start(QStringLiteral("pdftoppm"),
-              {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), pdf, dir.filePath(QStringLiteral("page"))});
+    run.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), pdf,
+                                           dir.filePath(QStringLiteral("page"))});
     QList<QImage> pages;
     if (!run.waitForFinished(120000) || run.exitCode() != 0) return pages;
     const QStringList files = QDir(dir.path()).entryList({QStringLiteral("page*.png")}, QDir::Files, QDir::Name);

@@ -63,8 +63,8 @@ int Check(const QString& pdf) {
     };
     const QString text = test::PdfText(pdf);
     const QStringList lines = test::PdfLines(text);
-    for (const QString& line : {QStringLiteral("Moatgate Scripting Privilege Report."), QStringLiteral("Priviledge Site..."),
-                                QStringLiteral("[TRUSTED] *://*.trusted.test"),
+    for (const QString& line : {QStringLiteral("Moatgate Scripting Privilege Report."),
+                                QStringLiteral("Priviledge Site..."), QStringLiteral("[TRUSTED] *://*.trusted.test"),
                                 QStringLiteral("{LISTED} http://www.listed.test"),
                                 QStringLiteral("RESTRICTED https://*.restrictedarea.test"),
                                 QStringLiteral("ftp://a.b.zero.test")})

@@ -110,7 +110,8 @@ TEST(Report, EveryZoneLabelAndNone) {
     // first "." black; the rest of the host blue. The black range reaches back 6
     // characters, into a short protocol's tabs and the label's end, which the
     // label pass colours again.
-    EXPECT_EQ(Colours(text, looks, u"\t\t[TRUSTED]\t\t\t*://*.trusted.test\n"), "bb" "GGGGGGGGG" "kkkkkkkkk" "bbbbbbbbbbbbb");
+    EXPECT_EQ(Colours(text, looks, u"\t\t[TRUSTED]\t\t\t*://*.trusted.test\n"),
+              "bb" "GGGGGGGGG" "kkkkkkkkk" "bbbbbbbbbbbbb");
     EXPECT_EQ(Colours(text, looks, u"\t\t{LISTED}\t\t\thttp://www.listed.test\n"),
               "bb" "OOOOOOOO" "bb" "kkkkkkkkkkkk" "bbbbbbbbbbbb");
     EXPECT_EQ(Colours(text, looks, u"\t\tRESTRICTED\t\t\thttps://*.bad.test\n"),
