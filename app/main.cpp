@@ -6,6 +6,7 @@
 #include "app/Startup.h"
 #include "main_window/FormX.h"
 #include "platform/HelpViewer.h"
+#include "platform/ReportPrinter.h"
 
 int main(int argc, char** argv) {
     // Start-up mode is judged on the program's own argument text, taken before Qt
@@ -23,10 +24,12 @@ int main(int argc, char** argv) {
     moatgate::FormX form(*store, boxes);
     moatgate::PlatformBrowsers browsers;
     moatgate::DesktopHelpViewer help;
-    form.SetEnvironment({&browsers, &help, moatgate::RunningProgram(), QString::fromLocal8Bit(arguments)});
+    moatgate::QtReportPrinter printer;
+    form.SetEnvironment({&browsers, &help, moatgate::RunningProgram(), QString::fromLocal8Bit(arguments), &printer});
     // Start-up mode with protection in place: nothing to show.
     if (!form.Form_Load()) return 0;
     boxes.SetParent(&form);
+    printer.SetParent(&form);
     form.show();
     return QApplication::exec();
 }

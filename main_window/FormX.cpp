@@ -129,6 +129,8 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     cmdHelp->setFont(cmdSecure->font());
     connect(cmdHelp, &QToolButton::clicked, this, [this] { cmdHelp_Click(); });
 
+    BuildPrintButton();
+
     Image3 = new QLabel(this);
     Image3->setObjectName(QStringLiteral("Image3"));
     Image3->setAccessibleName(QStringLiteral("Reload the site list"));

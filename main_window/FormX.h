@@ -16,6 +16,7 @@
 #include "platform/Browsers.h"
 #include "platform/HelpViewer.h"
 #include "platform/MessageBoxes.h"
+#include "platform/ReportPrinter.h"
 #include "registry/SiteList.h"
 #include "registry/ZoneMap.h"
 #include "registry/ToolbarButton.h"
@@ -23,6 +24,8 @@
 #include "resources/ImageList.h"
 #include "site_dialogs/MainWindow.h"
 #include "site_dialogs/SiteDialogs.h"
+
+class QTextDocument;
 
 namespace moatgate {
 
@@ -39,6 +42,7 @@ struct FormXEnvironment {
     HelpViewer* help = nullptr;        // none: help cannot be shown
     ProgramLocation program;           // where the running program is
     QString arguments;                 // the command-line argument text
+    ReportPrinter* printer = nullptr;  // none: the report cannot be printed
 };
 
 class FormX : public QWidget, public MainWindow {
@@ -126,6 +130,13 @@ public:
     QLabel* Image6 = nullptr;
     QLabel* Image3 = nullptr;
 
+    // The scripting privilege report: composed from the list as it is shown and
+    // printed on the default printer. Not taken while a report is being made.
+    void cmdPrint_Click();
+    bool IsReporting() const { return reporting_; }
+    QToolButton* cmdPrint = nullptr;
+    QTextDocument* rT = nullptr;  // the report as last printed; never shown
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -165,6 +176,11 @@ private:
     bool applyingSelection_ = false;
     int fills_ = 0;
     QElapsedTimer sinceEvents_;
+
+    // The report.
+    void BuildPrintButton();
+    void OfferReportAsPdf(const QString& problem);
+    bool reporting_ = false;
 };
 
 }  // namespace moatgate

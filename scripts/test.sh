@@ -2,8 +2,8 @@
 # Installs what is missing, builds, and runs every test: the fuzz targets for a
 # bounded time, then through CTest the unit tests (debug build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors), the
-# Windows build's tests under Wine, and the checks that Wine and the file store
-# agree.
+# Windows build's tests under Wine, the checks that Wine and the file store
+# agree, and the report printed through a private CUPS scheduler (as root).
 # FUZZ_SECONDS sets each fuzz target's time (default 30; 0 skips them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
