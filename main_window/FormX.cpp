@@ -19,9 +19,6 @@
 namespace moatgate {
 
 namespace {
-constexpr int kClientWidth = 11760;
-constexpr int kClientHeight = 8055;
-constexpr int kColumnWidths[kSiteColumnCount] = {1550, 2820, 4700};
 // How often a long reload lets window events run.
 constexpr int kEventIntervalMs = 15;
 }  // namespace
@@ -31,7 +28,7 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     setObjectName(QStringLiteral("FormX"));
     setWindowTitle(QStringLiteral("MOATGATE - Script Security and Trusted Sites Manager"));
     setWindowIcon(images_.Picture(2));
-    resize(Px(kClientWidth), Px(kClientHeight));
+    resize(Px(design::kClientWidth), Px(design::kClientHeight));
 
     model_ = new SiteListModel(list_, images_, this);
     LVw = new QTreeView(this);
@@ -46,12 +43,12 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     LVw->setSelectionBehavior(QAbstractItemView::SelectRows);
     LVw->setEditTriggers(QAbstractItemView::NoEditTriggers);
     LVw->setIconSize(QSize(Px(240), Px(240)));
-    LVw->setGeometry(Px(60), Px(1200), Px(11655), Px(4815));
+    Place(LVw, design::kList);
     QHeaderView* header = LVw->header();
     header->setStretchLastSection(false);
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
-    for (int c = 0; c < kSiteColumnCount; ++c) LVw->setColumnWidth(c, Px(kColumnWidths[c]));
+    for (int c = 0; c < kSiteColumnCount; ++c) LVw->setColumnWidth(c, Px(design::kColumnWidths[c]));
     connect(header, &QHeaderView::sectionClicked, this, [this](int section) { LVw_ColumnClick(section + 1); });
     connect(LVw->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { TakeSelectionFromView(); });
@@ -64,7 +61,7 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     txtURL->setAccessibleName(QStringLiteral("Address"));
     txtURL->setEditable(true);
     txtURL->setInsertPolicy(QComboBox::NoInsert);
-    txtURL->setGeometry(Px(60), Px(840), Px(10575), Px(360));
+    Place(txtURL, design::kAddress);
     QFont boxFont(QStringLiteral("MS Sans Serif"));
     boxFont.setPointSizeF(9.75);
     txtURL->setFont(boxFont);
@@ -76,36 +73,36 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
         QStringLiteral("Trust me only if I am a bank or escrow provider you would trust with your life savings. Sites "
                        "marked as trusted are allowed to run any script on your computer and are not constrained by "
                        "Moatgate Security settings."),
-        2880, 975, images_.Picture(kZoneTrusted));
+        design::kTrust, images_.Picture(kZoneTrusted));
     connect(cmdTrust, &QToolButton::clicked, this, [this] { cmdTrust_Click(); });
     cmdDeclassify = BuildCommand(
         "cmdDeclassify", QStringLiteral("Declassify"),
         QStringLiteral("This is for declssified sites, or those sites under consideration for Trusted or Restricted "
                        "Status. The Moatgate security settings you have chosen apply to these sites."),
-        3840, 975, images_.Picture(kZoneInternet));
+        design::kDeclassify, images_.Picture(kZoneInternet));
     connect(cmdDeclassify, &QToolButton::clicked, this, [this] { cmdDeclassify_Click(); });
     cmdRestrict = BuildCommand(
         "cmdRestrict", QStringLiteral("Restrict"),
         QStringLiteral("This places the site on the restricted sites list, disabling all site access to standard "
                        "client side functions."),
-        4800, 975, images_.Picture(kZoneRestricted));
+        design::kRestrict, images_.Picture(kZoneRestricted));
     connect(cmdRestrict, &QToolButton::clicked, this, [this] { cmdRestrict_Click(); });
     cmdAdd = BuildCommand("cmdAdd", QStringLiteral("Add"),
                           QStringLiteral("This adds the site below to the list where you can assign scripting "
                                          "privileges."),
-                          5770, 975, QIcon(QStringLiteral(":/buttons/add.svg")));
+                          design::kAdd, QIcon(QStringLiteral(":/buttons/add.svg")));
     connect(cmdAdd, &QToolButton::clicked, this, [this] { cmdAdd_Click(); });
     cmdDelete = BuildCommand(
         "cmdDelete", QStringLiteral("Delete"),
         QStringLiteral("This deletes the site from this list AND therefore declassifies the deleted site, subjecting "
                        "it to the Moatgate security settings you have chosen."),
-        9705, 975, QIcon(QStringLiteral(":/buttons/delete.svg")));
+        design::kDelete, QIcon(QStringLiteral(":/buttons/delete.svg")));
     connect(cmdDelete, &QToolButton::clicked, this, [this] { cmdDelete_Click(); });
 
     cmdAddd = new QPushButton(QStringLiteral("Add"), this);
     cmdAddd->setObjectName(QStringLiteral("cmdAddd"));
     cmdAddd->setAccessibleName(cmdAddd->text());
-    cmdAddd->setGeometry(Px(10680), Px(880), Px(1035), Px(335));
+    Place(cmdAddd, design::kSmallAdd);
     cmdAddd->setAutoDefault(false);
     QFont smallAdd(QStringLiteral("MS Sans Serif"));
     smallAdd.setPointSizeF(9.75);
@@ -122,7 +119,7 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     cmdHelp->setText(QStringLiteral("Help"));
     cmdHelp->setAccessibleName(cmdHelp->text());
     cmdHelp->setToolTip(QStringLiteral("Need to know more? Just press this button!"));
-    cmdHelp->setGeometry(Px(10680), 0, Px(1035), Px(855));
+    Place(cmdHelp, design::kHelp);
     cmdHelp->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     cmdHelp->setIconSize(QSize(Px(480), Px(480)));
     cmdHelp->setIcon(QIcon(QStringLiteral(":/buttons/help.svg")));
@@ -131,12 +128,7 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
 
     BuildPrintButton();
 
-    Image3 = new QLabel(this);
-    Image3->setObjectName(QStringLiteral("Image3"));
-    Image3->setAccessibleName(QStringLiteral("Reload the site list"));
-    Image3->setGeometry(Px(7260), Px(6540), Px(360), Px(345));
-    Image3->setPixmap(QIcon(QStringLiteral(":/legend/image3.svg")).pixmap(Image3->size()));
-    OnClick(Image3, [this] { Image3_Click(); });
+    BuildLegend();
 }
 
 bool FormX::Form_Load() {
@@ -195,14 +187,14 @@ void FormX::cmdAdd_Click() {
 
 void FormX::cmdAddd_Click() { cmdAdd_Click(); }
 
-QToolButton* FormX::BuildCommand(const char* name, const QString& caption, const QString& tip, int left, int width,
+QToolButton* FormX::BuildCommand(const char* name, const QString& caption, const QString& tip, const Box& box,
                                  const QIcon& picture) {
     auto* button = new QToolButton(this);
     button->setObjectName(QString::fromLatin1(name));
     button->setText(caption);
     button->setAccessibleName(caption);
     button->setToolTip(tip);
-    button->setGeometry(Px(left), 0, Px(width), Px(855));
+    Place(button, box);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setIconSize(QSize(Px(480), Px(480)));
     button->setIcon(picture);
@@ -258,7 +250,7 @@ void FormX::cmdHelp_Click() {
 void FormX::BuildSwitch() {
     cmdSecure = new QToolButton(this);
     cmdSecure->setObjectName(QStringLiteral("cmdSecure"));
-    cmdSecure->setGeometry(Px(1870), 0, Px(1035), Px(855));
+    Place(cmdSecure, design::kSecure);
     cmdSecure->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     cmdSecure->setIconSize(QSize(Px(480), Px(480)));
     QFont font(QStringLiteral("MS Sans Serif"));

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "main_window/core/WindowLayout.h"
 #include "platform/Browsers.h"
 #include "platform/HelpViewer.h"
 #include "platform/MessageBoxes.h"
@@ -137,8 +140,28 @@ public:
     QToolButton* cmdPrint = nullptr;
     QTextDocument* rT = nullptr;  // the report as last printed; never shown
 
+    // The window's arrangement: set at the design size, and on every resize and
+    // when first shown moved by the resize rules.
+    void Form_Resize();
+    QGroupBox* Frame1 = nullptr;  // holds Picture1, which holds the logo Image1
+    QWidget* Picture1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;  // the legend: a picture and its text per row
+    QLabel* Label1 = nullptr;
+    QFrame* Line1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QFrame* Line2 = nullptr;
+    QLabel* Image4 = nullptr;
+    QLabel* Label4 = nullptr;
+    QFrame* Line3 = nullptr;
+    QLabel* Image5 = nullptr;
+    QLabel* Label5 = nullptr;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -150,7 +173,7 @@ private:
                             int top, int width, int height);
     void OnClick(QWidget* control, std::function<void()> handler);
     void RaiseIfAgreed(const QString& question);
-    QToolButton* BuildCommand(const char* name, const QString& caption, const QString& tip, int left, int width,
+    QToolButton* BuildCommand(const char* name, const QString& caption, const QString& tip, const Box& box,
                               const QIcon& picture);
     void SetZone(ZoneNumber zone);
     // Runs the command now, or once a reading of the list under way has ended.
@@ -179,6 +202,9 @@ private:
 
     // The report.
     void BuildPrintButton();
+    void BuildLegend();
+    void Place(QWidget* widget, const Box& box);
+    void Place(QFrame* line, const HLine& at);
     void OfferReportAsPdf(const QString& problem);
     bool reporting_ = false;
 };

@@ -19,7 +19,7 @@ void FormX::BuildPrintButton() {
     cmdPrint->setText(QStringLiteral("Print"));
     cmdPrint->setAccessibleName(cmdPrint->text());
     cmdPrint->setToolTip(QStringLiteral("This prints the Moatgate Script Security Report"));
-    cmdPrint->setGeometry(Px(8730), 0, Px(975), Px(855));
+    Place(cmdPrint, design::kPrint);
     cmdPrint->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     cmdPrint->setIconSize(QSize(Px(480), Px(480)));
     cmdPrint->setIcon(QIcon(QStringLiteral(":/buttons/print.svg")));

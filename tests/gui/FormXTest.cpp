@@ -69,9 +69,11 @@ private slots:
         const int dpi = form.logicalDpiX();
         QCOMPARE(form.LVw->columnWidth(0), TwipsToPixels(1550, dpi));
         QCOMPARE(form.LVw->columnWidth(1), TwipsToPixels(2820, dpi));
-        QCOMPARE(form.LVw->columnWidth(2), TwipsToPixels(4700, dpi));
-        QCOMPARE(form.LVw->geometry(), QRect(TwipsToPixels(60, dpi), TwipsToPixels(1200, dpi),
-                                             TwipsToPixels(11655, dpi), TwipsToPixels(4815, dpi)));
+        // Shown, the list and its last column fill the window as the resize rules say.
+        QCOMPARE(form.LVw->pos(), QPoint(TwipsToPixels(60, dpi), TwipsToPixels(1200, dpi)));
+        QVERIFY(std::abs(form.LVw->width() - TwipsToPixels(11880 - 240, dpi)) <= 1);
+        QVERIFY(std::abs(form.LVw->height() - TwipsToPixels(8565 - 3750, dpi)) <= 1);
+        QVERIFY(std::abs(form.LVw->columnWidth(2) - TwipsToPixels(11640 - 2820 - 1550 - 333, dpi)) <= 1);
         QCOMPARE(form.LVw->selectionMode(), QAbstractItemView::SingleSelection);
 
         QCOMPARE(Column(form, 2), (QStringList{"odd.example", "trusted.example", "zero.example"}));
@@ -231,6 +233,70 @@ private slots:
         test::WriteFile(path, "WINE REGISTRY Version 2\n");
         QVERIFY(OpenStoreOrExplain(env, explain));
         QCOMPARE(explain.shown.size(), 1);
+    }
+
+    void theWindowKeepsItsArrangementAsItIsResized() {
+        MemoryStore reg;
+        FormX form(reg, boxes);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const int dpi = form.logicalDpiX();
+        auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
+        auto near = [](int a, int b) { return std::abs(a - b) <= 1; };  // twips round to pixels
+        QCOMPARE(form.size(), QSize(px(11760), px(8055)));
+        // At the design size the list and the logo sit where they were drawn.
+        QVERIFY(near(form.LVw->height(), px(4815)));
+        QVERIFY(near(form.Frame1->y(), px(6240)));
+        QVERIFY(near(form.Line2->geometry().center().y(), form.Image4->y()));
+        QVERIFY(near(form.Line3->geometry().center().y(), form.Image5->y()));
+        QVERIFY(near(form.Line1->geometry().center().y(), form.Image3->y() - px(60)));
+        QCOMPARE(form.Label1->text(),
+                 QStringLiteral("Can run any script on your computer - Only for Banks and Escrow providers you can "
+                                "trust with your life savings!"));
+        QCOMPARE(form.Label5->text(),
+                 QStringLiteral("Delete Site - This removes the site from the list when it no longer warrants Trusted "
+                                "or Restricted Status."));
+
+        struct Place {
+            QWidget* widget;
+            QRect at;
+        };
+        auto places = [&] {
+            QList<Place> all;
+            for (QWidget* w : std::initializer_list<QWidget*>{
+                     form.cmdSecure, form.cmdTrust, form.cmdDeclassify, form.cmdRestrict, form.cmdAdd, form.cmdPrint,
+                     form.cmdDelete, form.cmdHelp, form.cmdAddd, form.txtURL, form.LVw, form.Frame1, form.Image2,
+                     form.Label1, form.Image5, form.Label5, form.Line3})
+                all.append({w, w->geometry()});
+            return all;
+        };
+        const QList<Place> before = places();
+        const int wider = px(1000);
+        form.resize(form.width() + wider, form.height());
+        const QList<Place> after = places();
+        const QList<QWidget*> moving = {form.cmdPrint, form.cmdDelete, form.cmdHelp, form.cmdAddd, form.Image2,
+                                        form.Label1, form.Image5, form.Label5, form.Line3};
+        for (int i = 0; i < before.size(); ++i) {
+            const QRect& a = before[i].at;
+            const QRect& b = after[i].at;
+            const QString name = before[i].widget->objectName();
+            QVERIFY2(b.top() == a.top(), qPrintable(name));
+            if (moving.contains(before[i].widget))
+                QVERIFY2(near(b.left() - a.left(), wider), qPrintable(name));
+            else
+                QVERIFY2(b.left() == a.left(), qPrintable(name));
+        }
+        QVERIFY(near(form.LVw->width() - before[10].at.width(), wider));
+        QVERIFY(near(form.txtURL->width() - before[9].at.width(), wider));
+        const QHeaderView* header = form.LVw->header();
+        QVERIFY(near(header->sectionSize(0) + header->sectionSize(1) + header->sectionSize(2),
+                     form.LVw->width() - px(333)));
+
+        // Too small to lay out: everything stays where the last larger size put it.
+        const QList<Place> large = places();
+        form.resize(px(9000), px(4000));
+        const QList<Place> small = places();
+        for (int i = 0; i < large.size(); ++i) QCOMPARE(small[i].at, large[i].at);
     }
 };
 
