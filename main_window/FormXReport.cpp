@@ -14,16 +14,9 @@ const QString kOffer = QStringLiteral("\n\nSave the report as a PDF file instead
 }  // namespace
 
 void FormX::BuildPrintButton() {
-    cmdPrint = new QToolButton(this);
-    cmdPrint->setObjectName(QStringLiteral("cmdPrint"));
-    cmdPrint->setText(QStringLiteral("Print"));
-    cmdPrint->setAccessibleName(cmdPrint->text());
-    cmdPrint->setToolTip(QStringLiteral("This prints the Moatgate Script Security Report"));
-    Place(cmdPrint, design::kPrint);
-    cmdPrint->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    cmdPrint->setIconSize(QSize(Px(480), Px(480)));
-    cmdPrint->setIcon(QIcon(QStringLiteral(":/buttons/print.svg")));
-    cmdPrint->setFont(cmdSecure->font());
+    cmdPrint = BuildCommand("cmdPrint", QStringLiteral("Print"),
+                            QStringLiteral("This prints the Moatgate Script Security Report"), design::kPrint,
+                            QIcon(QStringLiteral(":/buttons/print.svg")));
     connect(cmdPrint, &QToolButton::clicked, this, [this] { cmdPrint_Click(); });
 
     rT = new QTextDocument(this);

@@ -4,6 +4,8 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
+#include <initializer_list>
 #include <QRadioButton>
 #include <string>
 
@@ -13,6 +15,12 @@ namespace moatgate {
 
 // Frame4 holding Picture1 holding Image10: a fixed banner, no behaviour.
 void BuildBanner(QWidget* parent, QGroupBox*& frame, QWidget*& picture, QLabel*& image);
+
+// Both dialogs read alike: the site's names at the top, in bold, then `body`,
+// the banner at the lower left and the buttons in a column at the right.
+void LayOutSiteDialog(QWidget* dialog, QLabel* subdomainCaption, QLabel* subdomain, QLabel* domainCaption,
+                      QLabel* domain, std::initializer_list<QWidget*> body, QWidget* banner,
+                      std::initializer_list<QPushButton*> buttons);
 
 // The zone the three choices (Trusted, Unclassified, Restricted) stand for;
 // none chosen counts as Unclassified.

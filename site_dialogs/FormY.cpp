@@ -1,7 +1,6 @@
 #include "site_dialogs/FormY.h"
 
 #include <QCloseEvent>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -41,12 +40,6 @@ FormY::FormY(MainWindow& main, RegistryApi& reg, SiteDialogs& dialogs)
     Label2 = Named(new QLabel(QStringLiteral("At the Domain:"), this), QStringLiteral("Label2"));
     lblDomain = Named(new QLabel(QStringLiteral(" "), this), QStringLiteral("lblDomain"));
     Label4 = Named(new QLabel(QStringLiteral("Status by Protocol:"), this), QStringLiteral("Label4"));
-    QFont names = lblDomain->font();
-    names.setBold(true);
-    names.setPointSizeF(names.pointSizeF() * 1.15);
-    lblSubDomain->setFont(names);
-    lblDomain->setFont(names);
-
     // Rows top to bottom: HTTPS, FTP, HTTP. The pictures' numbers follow the
     // controls they stand beside, as the window was first drawn.
     struct Design {
@@ -118,30 +111,12 @@ FormY::FormY(MainWindow& main, RegistryApi& reg, SiteDialogs& dialogs)
 
     Command2 = Named(new QPushButton(QStringLiteral("Cancel"), this), QStringLiteral("Command2"));
     Command1 = Named(new QPushButton(QStringLiteral("OK"), this), QStringLiteral("Command1"));
-    for (QPushButton* b : {Command2, Command1}) {
-        b->setAccessibleName(b->text());
-        b->setAutoDefault(false);
-    }
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     BuildBanner(this, Frame4, Picture1, Image10);
 
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(lblSubDomain, 0, 1);
-    grid->addWidget(Label2, 1, 0);
-    grid->addWidget(lblDomain, 1, 1);
-    grid->addWidget(Label4, 2, 0, 1, 2);
-    grid->addWidget(Frame1, 3, 0, 1, 2);
-    grid->addWidget(Frame2, 4, 0, 1, 2);
-    grid->addWidget(Frame3, 5, 0, 1, 2);
-    grid->addWidget(Frame4, 6, 0, 1, 2, Qt::AlignLeft | Qt::AlignBottom);
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(Command2);
-    buttons->addWidget(Command1);
-    buttons->addStretch();
-    grid->addLayout(buttons, 0, 2, 7, 1);
-    grid->setColumnStretch(1, 1);
+    LayOutSiteDialog(this, Label1, lblSubDomain, Label2, lblDomain, {Label4, Frame1, Frame2, Frame3}, Frame4,
+                     {Command2, Command1});
     for (Row& row : rows_) ApplyRowState(row);
 }
 

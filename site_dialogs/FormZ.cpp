@@ -1,9 +1,7 @@
 #include "site_dialogs/FormZ.h"
 
 #include <QCloseEvent>
-#include <QGridLayout>
 #include <QHBoxLayout>
-#include <QVBoxLayout>
 
 #include "platform/MessageBoxes.h"
 #include "registry/Registry.h"
@@ -39,14 +37,6 @@ FormZ::FormZ(MainWindow& main, RegistryApi& reg, MessageBoxes& boxes, SiteDialog
     lblSubDomain = Named(new TagLabel(this), "lblSubDomain");
     Label2 = Named(new QLabel(QStringLiteral("At the Domain:"), this), "Label2");
     lblDomain = Named(new QLabel(QStringLiteral(" "), this), "lblDomain");
-    QFont names = lblDomain->font();
-    names.setBold(true);
-    names.setPointSizeF(names.pointSizeF() * 1.15);
-    lblSubDomain->setFont(names);
-    lblDomain->setFont(names);
-    for (QLabel* label : {static_cast<QLabel*>(lblSubDomain), lblDomain})
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
     Frame3 = Named(new QGroupBox(QStringLiteral("Global Status"), this), "Frame3");
     auto* choices = new QHBoxLayout(Frame3);
     auto choice = [&](PictureLabel*& image, const char* imageName, QRadioButton*& option, const char* optionName,
@@ -71,31 +61,12 @@ FormZ::FormZ(MainWindow& main, RegistryApi& reg, MessageBoxes& boxes, SiteDialog
     Command2 = Named(new QPushButton(QStringLiteral("Cancel"), this), "Command2");
     Command3 = Named(new QPushButton(QStringLiteral("Advanced"), this), "Command3");
     Command1 = Named(new QPushButton(QStringLiteral("OK"), this), "Command1");
-    for (QPushButton* b : {Command2, Command3, Command1}) {
-        b->setAccessibleName(b->text());
-        b->setAutoDefault(false);
-    }
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     BuildBanner(this, Frame4, Picture1, Image10);
 
-    // The names, then the choices; the buttons in a column at the right, the
-    // banner at the lower left.
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(lblSubDomain, 0, 1);
-    grid->addWidget(Label2, 1, 0);
-    grid->addWidget(lblDomain, 1, 1);
-    grid->addWidget(Frame3, 2, 0, 1, 2);
-    grid->addWidget(Frame4, 3, 0, 1, 2, Qt::AlignLeft | Qt::AlignBottom);
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(Command2);
-    buttons->addWidget(Command3);
-    buttons->addWidget(Command1);
-    buttons->addStretch();
-    grid->addLayout(buttons, 0, 2, 4, 1);
-    grid->setColumnStretch(1, 1);
+    LayOutSiteDialog(this, Label1, lblSubDomain, Label2, lblDomain, {Frame3}, Frame4, {Command2, Command3, Command1});
 }
 
 void FormZ::Form_Load() { CheckAndSplitAddress(); }
