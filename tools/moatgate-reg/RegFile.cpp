@@ -451,25 +451,25 @@ LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::stri
                 current = 0;
                 status = DeleteKeyTree(reg, op.key);
                 if (status && status != ERROR_FILE_NOT_FOUND)
-                    return fail(status, "cannot delete HKEY_CURRENT_USER\\" + op.key);
+                    return fail(status, "cannot delete HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::CreateKey:
                 if (current) reg.RegCloseKey(current);
                 current = 0;
                 status = reg.RegCreateKeyExA(HKEY_CURRENT_USER, op.key, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &current,
                                              nullptr);
-                if (status) return fail(status, "cannot create HKEY_CURRENT_USER\\" + op.key);
+                if (status) return fail(status, "cannot create HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::SetValue:
                 status = reg.RegSetValueExA(current, op.name, 0, op.type,
                                             reinterpret_cast<const unsigned char*>(op.data.c_str()),
                                             static_cast<DWORD>(op.data.size()));
-                if (status) return fail(status, "cannot set value \"" + op.name + "\" in HKEY_CURRENT_USER\\" + op.key);
+                if (status) return fail(status, "cannot set value \"" + PrintableExcerpt(op.name, 80) + "\" in HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::DeleteValue:
                 status = reg.RegDeleteValueA(current, op.name);
                 if (status && status != ERROR_FILE_NOT_FOUND)
-                    return fail(status, "cannot delete value \"" + op.name + "\" in HKEY_CURRENT_USER\\" + op.key);
+                    return fail(status, "cannot delete value \"" + PrintableExcerpt(op.name, 80) + "\" in HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
         }
     }
