@@ -128,7 +128,9 @@ std::string FileStore::NotAStoreFile(const struct stat& st) const {
                        : S_ISSOCK(st.st_mode)                       ? "a socket"
                        : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
                                                                     : "no regular file";
-    return "cannot read " + path_ + ": it is " + kind + ", and the store must be a regular file.";
+    return "cannot read " + path_ + ": it is " + kind +
+           ", and the store must be a regular file. Put the settings file in its place (or choose another store), "
+           "then try again.";
 }
 
 std::string FileStore::DanglingLinkText() const {
@@ -146,20 +148,18 @@ LONG FileStore::OpenFile(int& fd, bool& missing) {
         if (errno != ENOENT) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": " + ErrnoText());
         struct stat link {};
         if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-            return Fail(ERROR_REGISTRY_IO_FAILED, DanglingLinkText());
+            return Fail(ERROR_ACCESS_DENIED, DanglingLinkText());
         missing = true;
         return ERROR_SUCCESS;
     }
     struct stat st {};
-    std::string why;
-    if (::fstat(fd, &st) != 0)
-        why = "cannot read " + path_ + ": " + ErrnoText();
-    else
-        why = NotAStoreFile(st);
+    const bool statted = ::fstat(fd, &st) == 0;
+    const std::string why = statted ? NotAStoreFile(st) : "cannot read " + path_ + ": " + ErrnoText();
     if (why.empty()) return ERROR_SUCCESS;
     ::close(fd);
     fd = -1;
-    return Fail(ERROR_REGISTRY_IO_FAILED, why);
+    // The reasons of a path that is no file say what to do.
+    return Fail(statted ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED, why);
 }
 
 FileStore::LockResult FileStore::WaitForLock(int fd, bool watchFile) {
@@ -185,7 +185,7 @@ FileStore::LockResult FileStore::WaitForLock(int fd, bool watchFile) {
 LONG FileStore::Load(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return Fail(ERROR_REGISTRY_IO_FAILED, path_ + ": " + ErrnoText());
-    if (!S_ISREG(st.st_mode)) return Fail(ERROR_REGISTRY_IO_FAILED, NotAStoreFile(st));
+    if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED, NotAStoreFile(st));
     std::string text;
     text.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
@@ -231,12 +231,12 @@ LONG FileStore::PrepareRead() {
             if (errno != ENOENT) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": " + ErrnoText());
             struct stat link {};
             if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-                return Fail(ERROR_REGISTRY_IO_FAILED, DanglingLinkText());
+                return Fail(ERROR_ACCESS_DENIED, DanglingLinkText());
             if (const LONG s = CreateNew()) return s;
             continue;
         }
         if (loaded_ && IdentityOf(st) == identity_) return ERROR_SUCCESS;
-        if (!S_ISREG(st.st_mode)) return Fail(ERROR_REGISTRY_IO_FAILED, NotAStoreFile(st));
+        if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED, NotAStoreFile(st));
         int raw = -1;
         bool missing = false;
         if (const LONG s = OpenFile(raw, missing)) return s;
