@@ -87,11 +87,45 @@ void BM_ImportRegFile(benchmark::State& state) {
     state.counters["peak_RSS_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+// One key holding n values in scrambled order: reading sorts them once, in
+// n log n, not one insertion at a time.
+void BM_LoadUnsortedValues(benchmark::State& state) {
+    BenchDir dir;
+    const int n = static_cast<int>(state.range(0));
+    std::string text = "WINE REGISTRY Version 2\n\n[Software\\\\Many] 1796554876\n#time=1dd85711d4b34f6\n";
+    for (int i = 0; i < n; ++i)
+        text += "\"value" + std::to_string((static_cast<long long>(i) * 7919) % n) + "\"=dword:00000001\n";
+    const std::string path = dir.Write("user.reg", text);
+    for (auto _ : state) benchmark::DoNotOptimize(Open(path));
+    state.counters["file_MB"] = static_cast<double>(text.size()) / 1e6;
+}
+
+// A .reg file setting n values of one key in reverse order, imported into a new store.
+void BM_ImportValuesInReverse(benchmark::State& state) {
+    BenchDir dir;
+    const int n = static_cast<int>(state.range(0));
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Many]\r\n";
+    for (int i = n - 1; i >= 0; --i) text += "\"value" + std::to_string(100000 + i) + "\"=dword:00000001\r\n";
+    const std::string regFile = dir.Write("list.reg", EncodeRegFile(text));
+    const std::string fresh = StoreText(0);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string path = dir.Write("user.reg", fresh);
+        auto store = Open(path);
+        state.ResumeTiming();
+        std::istringstream in;
+        std::ostringstream out, err;
+        if (RunRegTool({"import", regFile}, *store, in, out, err) != 0) std::abort();
+    }
+}
+
 #define SIZES Arg(2000)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_OpenAndParse)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_DurableWrite)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_EnumerateZoneMap)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ImportRegFile)->SIZES->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_LoadUnsortedValues)->Arg(50000)->Arg(200000)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ImportValuesInReverse)->Arg(12500)->Arg(50000)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
 }  // namespace moatgate

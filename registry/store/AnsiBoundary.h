@@ -12,6 +12,8 @@ namespace moatgate {
 
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
+// Levels of keys below the root, as on the platform.
+inline constexpr std::size_t kMaxKeyDepth = 512;
 
 // A key path's components; empty components (a trailing or doubled separator)
 // name nothing. 87 for text that is not UTF-8.

@@ -52,4 +52,29 @@ std::vector<std::string> ValueNames(RegistryApi& reg, HKEY key) {
     return names;
 }
 
+void ForEachKeyBelow(RegistryApi& reg, HKEY key, const std::function<void(HKEY, const std::string&)>& visit) {
+    struct Level {
+        HKEY handle;
+        DWORD next;               // the next subkey's index
+        std::size_t pathLength;   // `path` cut to this length names this level's key
+    };
+    std::vector<Level> levels{{key, 0, 0}};
+    std::string path, name;
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        path.resize(level.pathLength);
+        if (!SubkeyAt(reg, level.handle, level.next++, name)) {
+            if (levels.size() > 1) reg.RegCloseKey(level.handle);
+            levels.pop_back();
+            continue;
+        }
+        HKEY child = 0;
+        if (reg.RegOpenKeyA(level.handle, name, &child) != ERROR_SUCCESS) continue;
+        if (!path.empty()) path += '\\';
+        path += name;
+        visit(child, path);
+        levels.push_back({child, 0, path.size()});
+    }
+}
+
 }  // namespace moatgate

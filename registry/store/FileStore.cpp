@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 
 namespace moatgate {
@@ -103,6 +105,14 @@ LONG FileStore::Fail(LONG status, std::string message) {
     return status;
 }
 
+LONG FileStore::InUse() {
+    return Fail(ERROR_ACCESS_DENIED,
+                path_ + " is in use by another program, which has kept it locked for more than " +
+                    (lockWait_.count() % 1000 ? std::to_string(lockWait_.count()) + " ms"
+                                              : std::to_string(lockWait_.count() / 1000) + " seconds") +
+                    ". Nothing was changed. Close that program (or wait until it is done), then try again.");
+}
+
 void FileStore::Unlock() {
     if (lockFd_ >= 0) {
         ::flock(lockFd_, LOCK_UN);
@@ -111,10 +121,71 @@ void FileStore::Unlock() {
     }
 }
 
+std::string FileStore::NotAStoreFile(const struct stat& st) const {
+    if (S_ISREG(st.st_mode)) return {};
+    const char* kind = S_ISDIR(st.st_mode)                          ? "a folder"
+                       : S_ISFIFO(st.st_mode)                       ? "a named pipe"
+                       : S_ISSOCK(st.st_mode)                       ? "a socket"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                    : "no regular file";
+    return "cannot read " + path_ + ": it is " + kind +
+           ", and the store must be a regular file. Put the settings file in its place (or choose another store), "
+           "then try again.";
+}
+
+std::string FileStore::DanglingLinkText() const {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(path_, ec);
+    return "cannot read " + path_ + ": it is a symbolic link to " + (ec ? std::string("?") : target.string()) +
+           ", which does not exist. Restore what it points to, or remove the link to start a new store.";
+}
+
+LONG FileStore::OpenFile(int& fd, bool& missing) {
+    missing = false;
+    // Never blocks: a named pipe put in the file's place is refused, not waited on.
+    fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno != ENOENT) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": " + ErrnoText());
+        struct stat link {};
+        if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+            return Fail(ERROR_ACCESS_DENIED, DanglingLinkText());
+        missing = true;
+        return ERROR_SUCCESS;
+    }
+    struct stat st {};
+    const bool statted = ::fstat(fd, &st) == 0;
+    const std::string why = statted ? NotAStoreFile(st) : "cannot read " + path_ + ": " + ErrnoText();
+    if (why.empty()) return ERROR_SUCCESS;
+    ::close(fd);
+    fd = -1;
+    // The reasons of a path that is no file say what to do.
+    return Fail(statted ? ERROR_ACCESS_DENIED : ERROR_REGISTRY_IO_FAILED, why);
+}
+
+FileStore::LockResult FileStore::WaitForLock(int fd, bool watchFile) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + lockWait_;
+    struct stat st {};
+    const bool watching = watchFile && ::stat(path_.c_str(), &st) == 0;
+    const Identity start = watching ? IdentityOf(st) : Identity{};
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return LockResult::kFailed;
+        // Another writer that finished replaced the file: the lock to wait for is
+        // the new file's, and the holder is no program that hangs.
+        if (watching && (::stat(path_.c_str(), &st) != 0 || IdentityOf(st) != start)) return LockResult::kChanged;
+        if (Clock::now() >= deadline) return LockResult::kTimedOut;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+}
+
 LONG FileStore::Load(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return Fail(ERROR_REGISTRY_IO_FAILED, path_ + ": " + ErrnoText());
-    if (!S_ISREG(st.st_mode)) return Fail(ERROR_REGISTRY_IO_FAILED, path_ + ": not a regular file");
+    if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED, NotAStoreFile(st));
     std::string text;
     text.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
@@ -134,11 +205,15 @@ LONG FileStore::Load(int fd) {
     hive.SetClock(clock_);
     FileLayout layout;
     ParseError error;
-    if (!LoadRegistryText(std::move(text), hive, layout, error)) {
+    const bool whole = LoadRegistryText(std::move(text), hive, layout, error);
+    const std::string where = path_ + ":" + std::to_string(error.line) + ": " + error.message;
+    if (!whole && !error.partlyRead) {
         loaded_ = false;
-        return Fail(ERROR_REGISTRY_CORRUPT,
-                    path_ + ":" + std::to_string(error.line) + ": " + error.message);
+        return Fail(ERROR_REGISTRY_CORRUPT, where);
     }
+    // A file read only in part is still shown, so that it can be mended; it is
+    // never written, since writing it would lose or alter what was left out.
+    unwritable_ = whole ? std::string() : where;
     ReplaceHive(std::move(hive));
     layout_ = std::move(layout);
     identity_ = IdentityOf(st);
@@ -154,15 +229,19 @@ LONG FileStore::PrepareRead() {
         struct stat st {};
         if (::stat(path_.c_str(), &st) != 0) {
             if (errno != ENOENT) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": " + ErrnoText());
+            struct stat link {};
+            if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+                return Fail(ERROR_ACCESS_DENIED, DanglingLinkText());
             if (const LONG s = CreateNew()) return s;
             continue;
         }
         if (loaded_ && IdentityOf(st) == identity_) return ERROR_SUCCESS;
-        Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0) {
-            if (errno == ENOENT) continue;
-            return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": " + ErrnoText());
-        }
+        if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED, NotAStoreFile(st));
+        int raw = -1;
+        bool missing = false;
+        if (const LONG s = OpenFile(raw, missing)) return s;
+        if (missing) continue;
+        Fd fd(raw);
         return Load(fd.get());
     }
     return Fail(ERROR_REGISTRY_IO_FAILED, "cannot read " + path_ + ": it keeps disappearing");
@@ -173,15 +252,25 @@ LONG FileStore::PrepareWrite() {
     if (writeGuard_) {
         if (std::string reason = writeGuard_(); !reason.empty()) return Fail(ERROR_ACCESS_DENIED, std::move(reason));
     }
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        Fd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0) {
-            if (errno != ENOENT) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot open " + path_ + ": " + ErrnoText());
+    using Clock = std::chrono::steady_clock;
+    const auto giveUp = Clock::now() + 12 * lockWait_;
+    int creations = 0;
+    while (Clock::now() < giveUp) {
+        int raw = -1;
+        bool missing = false;
+        if (const LONG s = OpenFile(raw, missing)) return s;
+        if (missing) {
+            if (++creations > 3) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot write " + path_ + ": it keeps disappearing");
             if (const LONG s = CreateNew()) return s;
             continue;
         }
-        while (::flock(fd.get(), LOCK_EX) != 0) {
-            if (errno != EINTR) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot lock " + path_ + ": " + ErrnoText());
+        Fd fd(raw);
+        switch (WaitForLock(fd.get(), true)) {
+            case LockResult::kLocked: break;
+            case LockResult::kChanged: continue;
+            case LockResult::kTimedOut: return InUse();
+            case LockResult::kFailed:
+                return Fail(ERROR_REGISTRY_IO_FAILED, "cannot lock " + path_ + ": " + ErrnoText());
         }
         // Another writer may have replaced the file while this one waited: the lock
         // is only good on the file that is there now.
@@ -205,6 +294,10 @@ LONG FileStore::PrepareWrite() {
                 Unlock();
                 return s;
             }
+        }
+        if (!unwritable_.empty()) {
+            Unlock();
+            return Fail(ERROR_REGISTRY_CORRUPT, unwritable_);
         }
         return ERROR_SUCCESS;
     }
@@ -233,8 +326,10 @@ LONG FileStore::FinishWrite() {
 
 void FileStore::RemoveAbandonedTemporaries() {
     // Only a writer holding the lock on the current file writes a temporary file,
-    // so while this one holds it, any temporary of ours is left from a writer that
-    // died mid-write.
+    // and only one that holds the folder's lock makes a new store; so while this
+    // one holds both, any temporary of ours is left from a writer that died.
+    Fd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0 || ::flock(dir.get(), LOCK_EX | LOCK_NB) != 0) return;  // a new store is being made
     std::string prefix(1, '.');
     prefix += std::filesystem::path(path_).filename().string();
     prefix += '.';
@@ -291,6 +386,18 @@ LONG FileStore::CreateNew() {
     if (writeGuard_) {
         if (std::string reason = writeGuard_(); !reason.empty()) return Fail(ERROR_ACCESS_DENIED, std::move(reason));
     }
+    // New stores are made one at a time, under the folder's lock, so that a writer
+    // of a store made meanwhile never takes this one's temporary file for abandoned.
+    Fd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) return Fail(ERROR_REGISTRY_IO_FAILED, "cannot create " + path_ + ": " + ErrnoText());
+    switch (WaitForLock(dir.get(), false)) {
+        case LockResult::kTimedOut: return InUse();
+        case LockResult::kFailed:  // a file system without locks on folders: as before, unguarded
+        case LockResult::kLocked:
+        case LockResult::kChanged: break;
+    }
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0) return ERROR_SUCCESS;  // made by another process meanwhile
     MemoryStore seed;
     seed.GetHive().SetClock(clock_);
     if (newContents_) newContents_(seed);

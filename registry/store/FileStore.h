@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,16 +27,22 @@ public:
     using NewStoreContents = std::function<void(RegistryApi&)>;
 
     // Opens the store, creating it with `contents` when the file does not exist.
-    // Null, with `error` naming the file (and the line), when it cannot be read.
+    // Null, with `error` naming the file (and the line), when it cannot be read at
+    // all. A file with lines that cannot be taken as written is opened: what can
+    // be read is there, and every write is refused (UnwritableReason).
     static std::unique_ptr<FileStore> Open(const std::string& path, std::string& error,
                                            WriteGuard guard = nullptr, NewStoreContents contents = nullptr);
     ~FileStore() override;
 
+    // The file, with any symbolic links resolved.
     const std::string& Path() const { return path_; }
     std::string LastErrorText() const override { return lastError_; }
+    std::string UnwritableReason() const override { return unwritable_; }
     // For tests: the clock that stamps changed keys.
     void SetClock(Hive::Clock clock);
-
+    // How long a write waits for a lock that another program holds on an
+    // unchanging file before it gives up (5 s unless set).
+    void SetLockWait(std::chrono::milliseconds wait) { lockWait_ = wait; }
 
 protected:
     LONG PrepareRead() override;
@@ -55,6 +62,16 @@ private:
     explicit FileStore(std::string path);
     LONG Load(int fd);
     LONG CreateNew();
+    // Opens the file for reading without blocking on a pipe or device.
+    LONG OpenFile(int& fd, bool& missing);
+    // Why the path names no file that can be the store (not a regular file, a link
+    // that points nowhere), or empty.
+    std::string NotAStoreFile(const struct stat& st) const;
+    std::string DanglingLinkText() const;
+    enum class LockResult { kLocked, kChanged, kTimedOut, kFailed };
+    // Waits for the exclusive lock on `fd`, giving up when the store has been
+    // locked without any change for lockWait_, or when it changed meanwhile.
+    LockResult WaitForLock(int fd, bool watchFile);
     struct Owner {
         unsigned uid, gid;
     };
@@ -62,6 +79,7 @@ private:
     // without an owner to keep, only where no file exists yet (a new store).
     LONG WriteReplacement(const std::string& text, unsigned mode, const Owner* owner, Identity* written);
     LONG Fail(LONG status, std::string message);
+    LONG InUse();
     void RemoveAbandonedTemporaries();
     void Unlock();
 
@@ -70,11 +88,13 @@ private:
     FileLayout layout_;
     Identity identity_;
     bool loaded_ = false;
+    std::string unwritable_;  // "file:line: why" when the file was read only in part
     int lockFd_ = -1;
     std::string lastError_;
     Hive::Clock clock_;
     WriteGuard writeGuard_;
     NewStoreContents newContents_;
+    std::chrono::milliseconds lockWait_{5000};
 };
 
 }  // namespace moatgate

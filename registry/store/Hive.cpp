@@ -18,6 +18,24 @@ bool NameLess::operator()(const std::unique_ptr<HiveKey>& a, std::u16string_view
 bool NameLess::operator()(std::u16string_view a, const std::unique_ptr<HiveKey>& b) const {
     return CompareNames(a, b->name) < 0;
 }
+bool NameLess::operator()(const HiveValue& a, const HiveValue& b) const { return CompareNames(a.name, b.name) < 0; }
+bool NameLess::operator()(const HiveValue& a, std::u16string_view b) const { return CompareNames(a.name, b) < 0; }
+bool NameLess::operator()(std::u16string_view a, const HiveValue& b) const { return CompareNames(a, b.name) < 0; }
+
+HiveKey::~HiveKey() {
+    // Each key is destroyed only once its own subkeys have been moved out, so no
+    // destructor runs inside another.
+    std::vector<std::unique_ptr<HiveKey>> doomed;
+    auto takeChildren = [&doomed](Children& from) {
+        while (!from.empty()) doomed.push_back(std::move(from.extract(from.begin()).value()));
+    };
+    takeChildren(children);
+    while (!doomed.empty()) {
+        std::unique_ptr<HiveKey> key = std::move(doomed.back());
+        doomed.pop_back();
+        takeChildren(key->children);
+    }
+}
 
 HiveKey* HiveKey::FindChild(std::u16string_view n) const {
     const auto it = children.find(n);
@@ -25,41 +43,13 @@ HiveKey* HiveKey::FindChild(std::u16string_view n) const {
 }
 
 HiveKey* HiveKey::ChildAt(std::size_t index) const {
-    if (index >= children.size()) return nullptr;
-    if (!cursorValid_ || index < cursorIndex_ || index - cursorIndex_ > 64) {
-        // Restart from whichever end is nearer; sequential walks stay O(1) per step.
-        if (index <= children.size() / 2) {
-            cursor_ = std::next(children.begin(), static_cast<std::ptrdiff_t>(index));
-        } else {
-            cursor_ = std::prev(children.end(),
-                                static_cast<std::ptrdiff_t>(children.size() - index));
-        }
-        cursorIndex_ = index;
-        cursorValid_ = true;
-    }
-    while (cursorIndex_ < index) {
-        ++cursor_;
-        ++cursorIndex_;
-    }
-    return cursor_->get();
-}
-
-std::size_t HiveKey::ValueIndex(std::u16string_view n, bool& found) const {
-    const auto it = std::lower_bound(
-        values.begin(), values.end(), n,
-        [](const HiveValue& v, std::u16string_view x) { return CompareNames(v.name, x) < 0; });
-    found = it != values.end() && CompareNames(it->name, n) == 0;
-    return static_cast<std::size_t>(it - values.begin());
+    const auto* child = childCursor_.At(children, index);
+    return child ? child->get() : nullptr;
 }
 
 const HiveValue* HiveKey::FindValue(std::u16string_view n) const {
-    bool found = false;
-    const std::size_t i = ValueIndex(n, found);
-    return found ? &values[i] : nullptr;
-}
-
-HiveValue* HiveKey::FindValue(std::u16string_view n) {
-    return const_cast<HiveValue*>(static_cast<const HiveKey*>(this)->FindValue(n));
+    const auto it = values_.find(n);
+    return it == values_.end() ? nullptr : &*it;
 }
 
 HiveKey* HiveKey::AddChild(std::u16string childName, std::uint64_t time) {
@@ -69,7 +59,7 @@ HiveKey* HiveKey::AddChild(std::u16string childName, std::uint64_t time) {
     child->modified = time;
     HiveKey* raw = child.get();
     children.insert(std::move(child));
-    cursorValid_ = false;
+    childCursor_.Invalidate();
     return raw;
 }
 
@@ -82,26 +72,37 @@ HiveKey* HiveKey::FindOrAddChild(std::u16string_view childName, std::uint64_t ti
     child->modified = time;
     HiveKey* raw = child.get();
     children.emplace_hint(at, std::move(child));
-    cursorValid_ = false;
+    childCursor_.Invalidate();
     return raw;
 }
 
 void HiveKey::PutValue(std::u16string valueName, DWORD type, std::vector<unsigned char> data) {
-    bool found = false;
-    const std::size_t i = ValueIndex(valueName, found);
-    if (found) {
-        values[i].type = type;
-        values[i].data = std::move(data);
+    valueCursor_.Invalidate();
+    const auto at = values_.lower_bound(std::u16string_view(valueName));
+    if (at != values_.end() && CompareNames(at->name, valueName) == 0) {
+        // Replace the data in place of the old; the name keeps its first spelling.
+        const auto next = std::next(at);
+        auto node = values_.extract(at);
+        node.value().type = type;
+        node.value().data = std::move(data);
+        values_.insert(next, std::move(node));
         return;
     }
-    values.insert(values.begin() + static_cast<std::ptrdiff_t>(i), HiveValue{std::move(valueName), type, std::move(data)});
+    values_.insert(at, HiveValue{std::move(valueName), type, std::move(data)});
 }
 
 bool HiveKey::RemoveValue(std::u16string_view n) {
-    bool found = false;
-    const std::size_t i = ValueIndex(n, found);
-    if (found) values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
-    return found;
+    const auto it = values_.find(n);
+    if (it == values_.end()) return false;
+    values_.erase(it);
+    valueCursor_.Invalidate();
+    return true;
+}
+
+std::size_t HiveKey::Depth(std::size_t limit) const {
+    std::size_t depth = 0;
+    for (const HiveKey* k = this; k->parent && depth <= limit; k = k->parent) ++depth;
+    return depth;
 }
 
 void HiveKey::AddBlock(std::uint32_t block) {
@@ -121,8 +122,8 @@ std::uint64_t Hive::SystemNow() {
     return kTicks1601To1970 + static_cast<std::uint64_t>(since1970);
 }
 
-HiveKey* Hive::Find(std::u16string_view path) const {
-    HiveKey* key = root_.get();
+HiveKey* Hive::FindBelow(HiveKey* from, std::u16string_view path) {
+    HiveKey* key = from;
     std::size_t start = 0;
     while (key && start < path.size()) {
         std::size_t end = path.find(u'\\', start);

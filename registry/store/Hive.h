@@ -5,9 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <set>
 #include <unordered_set>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,17 +31,52 @@ struct NameLess {
     bool operator()(const std::unique_ptr<HiveKey>& a, const std::unique_ptr<HiveKey>& b) const;
     bool operator()(const std::unique_ptr<HiveKey>& a, std::u16string_view b) const;
     bool operator()(std::u16string_view a, const std::unique_ptr<HiveKey>& b) const;
+    bool operator()(const HiveValue& a, const HiveValue& b) const;
+    bool operator()(const HiveValue& a, std::u16string_view b) const;
+    bool operator()(std::u16string_view a, const HiveValue& b) const;
+};
+
+// Walks a sorted set by index: O(1) amortised when the indexes come in order.
+template <typename Set>
+class IndexCursor {
+public:
+    const typename Set::value_type* At(const Set& set, std::size_t index) const {
+        if (index >= set.size()) return nullptr;
+        if (!valid_ || index < index_ || index - index_ > 64) {
+            // Restart from whichever end is nearer.
+            if (index <= set.size() / 2)
+                it_ = std::next(set.begin(), static_cast<std::ptrdiff_t>(index));
+            else
+                it_ = std::prev(set.end(), static_cast<std::ptrdiff_t>(set.size() - index));
+            index_ = index;
+            valid_ = true;
+        }
+        for (; index_ < index; ++index_) ++it_;
+        return &*it_;
+    }
+    void Invalidate() const { valid_ = false; }
+
+private:
+    mutable bool valid_ = false;
+    mutable std::size_t index_ = 0;
+    mutable typename Set::const_iterator it_;
 };
 
 class HiveKey {
 public:
     using Children = std::set<std::unique_ptr<HiveKey>, NameLess>;
+    using Values = std::set<HiveValue, NameLess>;
     static constexpr std::uint32_t kNoBlock = 0xFFFFFFFFu;
+
+    HiveKey() = default;
+    // Frees the subtree without recursion: a file may nest keys arbitrarily deep.
+    ~HiveKey();
+    HiveKey(const HiveKey&) = delete;
+    HiveKey& operator=(const HiveKey&) = delete;
 
     std::u16string name;
     HiveKey* parent = nullptr;
-    Children children;              // in the registry's order
-    std::vector<HiveValue> values;  // in the registry's order
+    Children children;  // in the registry's order
     const std::u16string* keyClass = nullptr;  // shared by the hive; null: no class
     bool isLink = false;
     std::uint64_t modified = 0;  // FILETIME: 100 ns units since 1601
@@ -48,8 +84,10 @@ public:
     HiveKey* FindChild(std::u16string_view name) const;
     // The index-th subkey; O(1) amortised when walked in order.
     HiveKey* ChildAt(std::size_t index) const;
+    // The values, in the registry's order; changed only through the functions below.
+    const Values& values() const { return values_; }
+    const HiveValue* ValueAt(std::size_t index) const { return valueCursor_.At(values_, index); }
     const HiveValue* FindValue(std::u16string_view name) const;
-    HiveValue* FindValue(std::u16string_view name);
     // Adds a subkey without stamping anything (for loading).
     HiveKey* AddChild(std::u16string name, std::uint64_t modified);
     // The subkey of that name, added (unstamped) if missing.
@@ -58,6 +96,8 @@ public:
     void PutValue(std::u16string name, DWORD type, std::vector<unsigned char> data);
     // Removes a value; false if there is none of that name.
     bool RemoveValue(std::u16string_view name);
+    // Levels below the root (the root is 0); stops counting past `limit`.
+    std::size_t Depth(std::size_t limit) const;
 
     // Where a file holds the key's text (see FileLayout): usually one block, more
     // when a hand-written file names the key twice.
@@ -69,18 +109,14 @@ public:
         moreBlocks_.clear();
     }
 
-    // The key's path from the hive's root, components joined by `\`.
-    std::u16string Path() const;
-    void InvalidateCursor() const { cursorValid_ = false; }
+    void InvalidateCursor() const { childCursor_.Invalidate(); }
 
 private:
-    std::size_t ValueIndex(std::u16string_view name, bool& found) const;
-
+    Values values_;
     std::uint32_t block_ = kNoBlock;
     std::vector<std::uint32_t> moreBlocks_;
-    mutable bool cursorValid_ = false;
-    mutable std::size_t cursorIndex_ = 0;
-    mutable Children::const_iterator cursor_;
+    IndexCursor<Children> childCursor_;
+    IndexCursor<Values> valueCursor_;
 };
 
 class Hive {
@@ -98,7 +134,8 @@ public:
 
     // Finds a key by its path from the root, components joined by backslashes;
     // null if missing.
-    HiveKey* Find(std::u16string_view path) const;
+    HiveKey* Find(std::u16string_view path) const { return FindBelow(root_.get(), path); }
+    static HiveKey* FindBelow(HiveKey* from, std::u16string_view path);
     // One shared copy of each key class (most keys of a zone map share one).
     const std::u16string* InternClass(std::u16string_view keyClass);
 

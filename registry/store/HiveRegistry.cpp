@@ -53,6 +53,30 @@ void HiveRegistry::ReplaceHive(Hive&& hive) {
     ++hiveEpoch_;
 }
 
+HiveRegistry::KeyPath::~KeyPath() {
+    std::shared_ptr<KeyPath> up = std::move(parent);
+    while (up && up.use_count() == 1) up = std::move(up->parent);
+}
+
+std::shared_ptr<HiveRegistry::KeyPath> HiveRegistry::Below(std::shared_ptr<KeyPath> from,
+                                                           const std::vector<std::u16string>& names) {
+    if (names.empty()) return from;
+    std::u16string relative;
+    for (const auto& n : names) {
+        if (!relative.empty()) relative.push_back(u'\\');
+        relative += n;
+    }
+    return std::make_shared<KeyPath>(std::move(from), std::move(relative));
+}
+
+HiveKey* HiveRegistry::Find(const KeyPath* path) {
+    std::vector<const KeyPath*> chain;
+    for (; path; path = path->parent.get()) chain.push_back(path);
+    HiveKey* key = &hive_.Root();
+    for (auto it = chain.rbegin(); key && it != chain.rend(); ++it) key = Hive::FindBelow(key, (*it)->relative);
+    return key;
+}
+
 HiveKey* HiveRegistry::Resolve(HKEY handle, LONG& status) {
     status = ERROR_SUCCESS;
     if (handle == HKEY_CURRENT_USER) return &hive_.Root();
@@ -63,19 +87,19 @@ HiveKey* HiveRegistry::Resolve(HKEY handle, LONG& status) {
     }
     Handle& h = it->second;
     if (h.generation != CurrentGeneration()) {
-        h.key = hive_.Find(h.path);
+        h.key = Find(h.path.get());
         h.generation = CurrentGeneration();
     }
     if (!h.key) status = ERROR_KEY_DELETED;
     return h.key;
 }
 
-std::u16string HiveRegistry::PathOf(HKEY handle) const {
+std::shared_ptr<HiveRegistry::KeyPath> HiveRegistry::PathOf(HKEY handle) const {
     const auto it = handles_.find(handle);
-    return it == handles_.end() ? std::u16string() : it->second.path;
+    return it == handles_.end() ? nullptr : it->second.path;
 }
 
-HKEY HiveRegistry::NewHandle(HiveKey* key, std::u16string path) {
+HKEY HiveRegistry::NewHandle(HiveKey* key, std::shared_ptr<KeyPath> path) {
     do {
         nextHandle_ += 4;
         if (nextHandle_ >= HKEY_CLASSES_ROOT || nextHandle_ < 0x100) nextHandle_ = 0x100;
@@ -98,14 +122,11 @@ LONG HiveRegistry::OpenKey(HKEY root, std::string_view subKey, HKEY* result) {
     if (!key) return status;
     std::vector<std::u16string> names;
     if ((status = SplitKeyPath(subKey, names))) return status;
-    std::u16string path = PathOf(root);
     for (const auto& n : names) {
         key = key->FindChild(n);
         if (!key) return ERROR_FILE_NOT_FOUND;
-        if (!path.empty()) path.push_back(u'\\');
-        path += n;
     }
-    *result = NewHandle(key, std::move(path));
+    *result = NewHandle(key, Below(PathOf(root), names));
     return ERROR_SUCCESS;
 }
 
@@ -130,6 +151,8 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
     if (status) return status;
     std::u16string cls;
     if ((status = ToWideName(keyClass, cls))) return status;
+    // The platform's limits: a name of at most 255 characters, a path at most 512 levels deep.
+    if (names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     for (const auto& n : names)
         if (n.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
 
@@ -137,7 +160,7 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
     if (op.Status()) return op.Status();
     HiveKey* key = Resolve(root, status);
     if (!key) return op.Finish(status);
-    std::u16string path = PathOf(root);
+    if (key->Depth(kMaxKeyDepth) + names.size() > kMaxKeyDepth) return op.Finish(ERROR_INVALID_PARAMETER);
     bool created = false;
     for (const auto& n : names) {
         HiveKey* child = key->FindChild(n);
@@ -146,13 +169,11 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
             created = true;
         }
         key = child;
-        if (!path.empty()) path.push_back(u'\\');
-        path += n;
     }
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     const LONG saved = op.Finish(ERROR_SUCCESS);
     if (saved) return saved;
-    *result = NewHandle(key, std::move(path));
+    *result = NewHandle(key, Below(PathOf(root), names));
     return ERROR_SUCCESS;
 }
 
@@ -213,8 +234,9 @@ LONG HiveRegistry::RegEnumValueA(HKEY handle, DWORD index, char* name, DWORD* cc
     LONG status = ERROR_SUCCESS;
     const HiveKey* key = Resolve(handle, status);
     if (!key) return status;
-    if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
-    const HiveValue& v = key->values[index];
+    const HiveValue* found = key->ValueAt(index);
+    if (!found) return ERROR_NO_MORE_ITEMS;
+    const HiveValue& v = *found;
     if ((status = CopyNameOut(Utf16ToUtf8(v.name), name, cchName))) return status;
     if (type) *type = v.type;
     return CopyDataOut(ExternalData(v.type, v.data.data(), v.data.size()), data, cbData);

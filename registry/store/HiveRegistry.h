@@ -2,6 +2,7 @@
 // this class as it is; the file store adds loading and saving through the hooks.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -63,16 +64,29 @@ protected:
     Hive hive_;
 
 private:
+    // A handle's key path: the path below the key it was opened from, and that
+    // key's own path, shared. Opening a subkey costs its name, not its whole path.
+    struct KeyPath {
+        std::shared_ptr<KeyPath> parent;  // null: below the root
+        std::u16string relative;          // components joined by backslashes
+        KeyPath(std::shared_ptr<KeyPath> from, std::u16string below)
+            : parent(std::move(from)), relative(std::move(below)) {}
+        ~KeyPath();  // releases a long chain without recursion
+        KeyPath(const KeyPath&) = delete;
+        KeyPath& operator=(const KeyPath&) = delete;
+    };
     struct Handle {
-        std::u16string path;  // from the root, components joined by backslashes
+        std::shared_ptr<KeyPath> path;  // null: the root
         HiveKey* key = nullptr;
         std::uint64_t generation = 0;
     };
     class Operation;
 
     HiveKey* Resolve(HKEY handle, LONG& status);
-    HKEY NewHandle(HiveKey* key, std::u16string path);
-    std::u16string PathOf(HKEY handle) const;
+    HiveKey* Find(const KeyPath* path);
+    HKEY NewHandle(HiveKey* key, std::shared_ptr<KeyPath> path);
+    std::shared_ptr<KeyPath> PathOf(HKEY handle) const;
+    static std::shared_ptr<KeyPath> Below(std::shared_ptr<KeyPath> from, const std::vector<std::u16string>& names);
     // Changes whenever cached key pointers may have gone stale.
     std::uint64_t CurrentGeneration() const { return hive_.Generation() ^ (hiveEpoch_ << 40); }
     LONG OpenKey(HKEY root, std::string_view subKey, HKEY* result);

@@ -62,6 +62,10 @@ public:
     // line), or empty.
     virtual std::string LastErrorText() const { return {}; }
 
+    // Why the store, as last read, refuses every change although it can be read
+    // (a file that could be read only in part: which file, which line), or empty.
+    virtual std::string UnwritableReason() const { return {}; }
+
     // The first change the store refused since the last call (the store is busy,
     // read-only, unreadable, full), told for the user: which store, why, and what
     // to do. Empty when nothing was refused. Taking it clears it. Failures the

@@ -68,10 +68,27 @@ std::unique_ptr<RegistryApi> OpenConfiguredStore(const EnvLookup& env, std::stri
         }
     }
     // Never write a Wine prefix's registry behind its running server's back.
-    const std::string prefix = loc.winePrefix.empty() ? WinePrefixOf(loc.path) : loc.winePrefix;
+    const std::vector<std::string> prefixes = GuardedPrefixes(loc);
     FileStore::WriteGuard guard;
-    if (!prefix.empty()) guard = [prefix] { return WinePrefixBusyReason(prefix); };
+    if (!prefixes.empty()) {
+        guard = [prefixes] {
+            for (const auto& prefix : prefixes)
+                if (std::string reason = WinePrefixBusyReason(prefix); !reason.empty()) return reason;
+            return std::string();
+        };
+    }
     return FileStore::Open(loc.path, error, std::move(guard), contents);
+}
+
+std::vector<std::string> GuardedPrefixes(const StoreLocation& loc) {
+    std::vector<std::string> prefixes;
+    if (!loc.winePrefix.empty()) prefixes.push_back(loc.winePrefix);
+    // The prefix the file really lies in, when a link leads there from elsewhere.
+    const std::string real = WinePrefixOf(loc.path);
+    std::error_code ec;
+    if (!real.empty() && (prefixes.empty() || !std::filesystem::equivalent(real, prefixes.front(), ec)))
+        prefixes.push_back(real);
+    return prefixes;
 }
 
 #endif

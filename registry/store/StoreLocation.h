@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "registry/store/RegistryApi.h"
 
@@ -28,5 +29,11 @@ using NewStoreContents = std::function<void(RegistryApi&)>;
 // opened or read.
 std::unique_ptr<RegistryApi> OpenConfiguredStore(const EnvLookup& env, std::string& error,
                                                  const NewStoreContents& contents);
+
+#ifndef _WIN32
+// The Wine prefixes whose servers must not run while the store file is written:
+// the prefix named for it, and the one the file really lies in (links resolved).
+std::vector<std::string> GuardedPrefixes(const StoreLocation& loc);
+#endif
 
 }  // namespace moatgate

@@ -107,26 +107,41 @@ std::string Utf16ToUtf8(std::u16string_view in) {
     return out;
 }
 
+namespace {
+#include "registry/store/CaseTable.inc"
+}  // namespace
+
 char16_t FoldCase(char16_t c) {
-    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-    // Latin-1 capitals (not the multiplication sign).
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
-    // Latin Extended-A: capitals on even code points, except the stretches that pair odd/even.
-    if (c >= 0x100 && c <= 0x17F) {
-        if (c == 0x130) return u'i';
-        if (c == 0x178) return 0xFF;
-        const bool oddPairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        if (oddPairs) return (c & 1) ? static_cast<char16_t>(c + 1) : c;
-        if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-        return (c & 1) ? c : static_cast<char16_t>(c + 1);
+    return static_cast<char16_t>(c + kCaseDelta[kCaseBlock[c / kCaseBlockSize] * kCaseBlockSize + c % kCaseBlockSize]);
+}
+
+std::string PrintableExcerpt(std::string_view text, std::size_t maxChars) {
+    std::string out;
+    std::size_t shown = 0;
+    auto hex = [&out](unsigned v, int width) {
+        static const char digits[] = "0123456789abcdef";
+        out += width == 2 ? "\\x" : "\\u";
+        for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) out += digits[(v >> shift) & 15];
+    };
+    for (std::size_t i = 0; i < text.size(); ++shown) {
+        if (shown == maxChars) {
+            out += "...";
+            break;
+        }
+        const std::size_t at = i;
+        char32_t cp = 0;
+        if (!DecodeOne(text, i, cp)) {
+            hex(static_cast<unsigned char>(text[i++]), 2);
+        } else if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
+            hex(static_cast<unsigned>(cp), 2);
+        } else if ((cp >= 0x200B && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202E) ||
+                   (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFEFF) {
+            hex(static_cast<unsigned>(cp), 4);  // invisible, or turns the text round
+        } else {
+            out.append(text, at, i - at);
+        }
     }
-    // Greek and Cyrillic capitals.
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
-    if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
-    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-    // Fullwidth Latin capitals.
-    if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<char16_t>(c + 32);
-    return c;
+    return out;
 }
 
 std::u16string FromUtf16Le(const void* bytes, std::size_t size) {

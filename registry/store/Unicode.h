@@ -13,6 +13,11 @@ std::u16string Utf8ToUtf16Lenient(std::string_view in);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view in);
 
+// At most `maxChars` characters of `text` for a message, with control characters,
+// bytes that are not UTF-8 and invisible or direction-changing characters shown
+// as \x.. or \u.... escapes, never raw; "..." marks a cut.
+std::string PrintableExcerpt(std::string_view text, std::size_t maxChars = 60);
+
 // UTF-16 little-endian bytes, as the registry stores string data.
 template <typename Bytes>
 void AppendUtf16Le(std::u16string_view s, Bytes& out) {
@@ -24,8 +29,9 @@ void AppendUtf16Le(std::u16string_view s, Bytes& out) {
 // The units of UTF-16 little-endian bytes; an odd last byte is left out.
 std::u16string FromUtf16Le(const void* bytes, std::size_t size);
 
-// The lowercase mapping the registry compares names with (one UTF-16 unit at a
-// time, like Wine's casemap table for the scripts that occur in practice).
+// The lowercase mapping the registry compares names with: Wine's case table, one
+// UTF-16 unit at a time, no locale. Letters that only look alike stay apart:
+// U+0130, U+0131, U+017F and the Kelvin sign map to none of i, s, k.
 char16_t FoldCase(char16_t c);
 // Sibling order of keys and values: compare the folded units; a prefix sorts first.
 // Inline: every lookup in the tree runs it once per level.

@@ -4,17 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <vector>
 
 namespace moatgate {
 
 std::string WinePrefixOf(const std::string& storeFile) {
-    const std::filesystem::path dir = std::filesystem::path(storeFile).parent_path();
     std::error_code ec;
+    std::filesystem::path file = std::filesystem::weakly_canonical(storeFile, ec);
+    if (ec) file = storeFile;
+    const std::filesystem::path dir = file.parent_path();
     if (dir.empty() || !std::filesystem::exists(dir / "system.reg", ec)) return {};
     return dir.string();
 }
@@ -24,7 +26,7 @@ namespace {
 // True if another process holds a write lock on the file (the server does on its
 // "lock" file for as long as it runs).
 bool LockedByOther(const std::string& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct flock lock {};
     lock.l_type = F_WRLCK;
@@ -36,26 +38,34 @@ bool LockedByOther(const std::string& file) {
 
 }  // namespace
 
-bool WineServerRunning(const std::string& prefix) {
+std::vector<std::string> WineServerFolders(const std::string& prefix, const std::string& tmp) {
     struct stat st {};
-    if (::stat(prefix.c_str(), &st) != 0) return false;
-    // The server's folder is named after the prefix folder's device and inode. It
-    // lies in /tmp/.wine-<uid>, or, with Debian's Wine, in the temporary folder
-    // whose name the prefix's "wineserver" file holds.
+    if (::stat(prefix.c_str(), &st) != 0) return {};
+    // The server's folder is named after the prefix folder's device and inode.
     char server[64];
     std::snprintf(server, sizeof server, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
                   static_cast<unsigned long long>(st.st_ino));
-    std::vector<std::filesystem::path> bases{"/tmp/.wine-" + std::to_string(::getuid())};
+    // Wine runs a prefix only as the user who owns it, whoever asks now (root too).
+    std::vector<std::filesystem::path> bases{std::filesystem::path(tmp) / (".wine-" + std::to_string(st.st_uid))};
+    if (::getuid() != st.st_uid) bases.push_back(std::filesystem::path(tmp) / (".wine-" + std::to_string(::getuid())));
     std::ifstream named(std::filesystem::path(prefix) / "wineserver");
     std::string dirName;
-    if (std::getline(named, dirName) && !dirName.empty() && dirName.find('/') == std::string::npos) {
-        const char* tmp = std::getenv("TMPDIR");
-        bases.push_back(std::filesystem::path(tmp && *tmp ? tmp : "/tmp") / dirName);
-        if (tmp && *tmp) bases.push_back(std::filesystem::path("/tmp") / dirName);
+    if (std::getline(named, dirName) && !dirName.empty() && dirName.find('/') == std::string::npos &&
+        dirName != "." && dirName != "..") {
+        bases.push_back(std::filesystem::path(tmp) / dirName);
+        const char* tmpdir = std::getenv("TMPDIR");
+        if (tmpdir && *tmpdir && std::filesystem::path(tmpdir) != std::filesystem::path(tmp))
+            bases.push_back(std::filesystem::path(tmpdir) / dirName);
     }
-    for (const auto& base : bases)
-        if (LockedByOther((base / server / "lock").string())) return true;
-    return false;
+    std::vector<std::string> folders;
+    for (const auto& base : bases) folders.push_back((base / server).string());
+    return folders;
+}
+
+bool WineServerRunning(const std::string& prefix, const std::string& tmp) {
+    const std::vector<std::string> folders = WineServerFolders(prefix, tmp);
+    return std::any_of(folders.begin(), folders.end(),
+                       [](const std::string& folder) { return LockedByOther(folder + "/lock"); });
 }
 
 std::string WinePrefixBusyReason(const std::string& prefix) {

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "registry/store/AnsiBoundary.h"
 #include "registry/store/Unicode.h"
 
 namespace moatgate {
@@ -34,7 +35,15 @@ void AppendHex(std::string& out, unsigned v, int width) {
 }
 
 
-// One pass over the file's lines, building the hive and the layout.
+// Skips blanks (as Wine's isspace does) from `p`; true if only blanks were left.
+bool OnlyBlanksFrom(std::string_view s, std::size_t p) {
+    while (p < s.size() && IsSpace(s[p])) ++p;
+    return p == s.size();
+}
+
+// One pass over the file's lines, building the hive and the layout. A line that
+// cannot be taken exactly as written is left out (as Wine leaves out what it
+// cannot read), and the first such line is the error: the rest is still read.
 class Loader {
 public:
     Loader(std::string text, Hive& hive, FileLayout& layout, ParseError& error)
@@ -42,26 +51,40 @@ public:
         layout_ = FileLayout{};
         layout_.text = std::move(text);
         text_ = layout_.text;
+        error_ = ParseError{};
     }
 
     bool Run() {
-        if (!NextLine() || line_ != kWineRegistryHeader)
-            return Fail(lineNo_ == 0 ? 1 : lineNo_, "not a valid registry file");
+        if (!NextLine() || line_ != kWineRegistryHeader) {
+            Fail(lineNo_ == 0 ? 1 : lineNo_, "not a valid registry file");
+            return false;
+        }
         contentEnd_ = next_;
         while (NextLine()) {
             std::size_t p = 0;
             while (p < line_.size() && IsSpace(line_[p])) ++p;
             if (p == line_.size() || line_[p] == ';') continue;
-            bool ok = true;
-            switch (line_[p]) {
-                case '[': ok = LoadKey(p); break;
-                case '@':
-                case '"': ok = key_ ? LoadValue(p) : Fail(lineNo_, Quoted("Value without key"));
-                    break;
-                case '#': ok = LoadOption(p); break;
-                default: ok = Fail(lineNo_, Quoted("Unrecognized input")); break;
+            if (line_.find('\0') != std::string_view::npos) {
+                // Wine's reader would end the line there.
+                if (line_[p] == '[') {
+                    key_ = nullptr;
+                    keyRefused_ = true;
+                }
+                Fail(lineNo_, Quoted("Unrecognized input: a NUL byte"));
+                continue;
             }
-            if (!ok) return false;
+            switch (line_[p]) {
+                case '[': LoadKey(p); break;
+                case '@':
+                case '"':
+                    if (key_)
+                        LoadValue(p);
+                    else if (!keyRefused_)
+                        Fail(lineNo_, Quoted("Value without key"));
+                    break;
+                case '#': LoadOption(p); break;
+                default: Fail(lineNo_, Quoted("Unrecognized input")); break;
+            }
             contentEnd_ = next_;
         }
         if (layout_.blocks.empty())
@@ -69,7 +92,8 @@ public:
         else
             layout_.blocks.back().bodyEnd = contentEnd_;
         layout_.trailerBegin = contentEnd_;
-        return true;
+        error_.partlyRead = !writable_;
+        return writable_;
     }
 
 private:
@@ -90,19 +114,32 @@ private:
     }
 
     std::string Quoted(std::string_view what) const {
-        return std::string(what) + " '" + std::string(line_) + "'";
+        return std::string(what) + " '" + PrintableExcerpt(line_) + "'";
+    }
+    std::string Quoted(std::string_view what, const std::string& problem) const {
+        return problem.empty() ? Quoted(what) : Quoted(std::string(what) + ": " + problem);
     }
 
+    // Records the first line that could not be taken; always false.
     bool Fail(std::size_t line, std::string message) {
-        error_.line = line;
-        error_.message = std::move(message);
+        if (writable_) {
+            error_.line = line;
+            error_.message = std::move(message);
+            writable_ = false;
+        }
         return false;
     }
 
-    bool LoadKey(std::size_t p) {
+    void LoadKey(std::size_t p) {
         ++p;
         std::u16string path;
-        if (!ParseEscaped(line_, p, ']', path)) return Fail(lineNo_, Quoted("Malformed key"));
+        std::string problem;
+        key_ = nullptr;
+        keyRefused_ = true;
+        if (!ParseEscaped(line_, p, ']', path, &problem)) return void(Fail(lineNo_, Quoted("Malformed key")));
+        if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed key", problem)));
+        // What follows the name (the time in seconds, anything after it) is
+        // read as Wine reads it: the #time line, when there is one, wins.
         while (p < line_.size() && IsSpace(line_[p])) ++p;
         std::uint64_t modified = hive_.Now();
         if (p < line_.size() && line_[p] >= '0' && line_[p] <= '9') {
@@ -112,6 +149,7 @@ private:
             modified = secs * kTicksPerSecond + kTicks1601To1970;
         }
         key_ = Walk(path, modified);
+        keyRefused_ = false;
         key_->modified = modified;
 
         if (layout_.blocks.empty())
@@ -125,20 +163,23 @@ private:
         key_->AddBlock(static_cast<std::uint32_t>(layout_.blocks.size()));
         layout_.order.push_back(static_cast<std::uint32_t>(layout_.blocks.size()));
         layout_.blocks.push_back(block);
-        return true;
     }
 
     // Finds or creates the key at `path`, reusing the previous header's chain:
-    // files list keys in tree order, so most headers share a long prefix.
+    // files list keys in tree order, so most headers share a long prefix. Keys
+    // beyond the platform's limits are read, so that they can be seen and
+    // mended, but the file is then not written.
     HiveKey* Walk(const std::u16string& path, std::uint64_t modified) {
         std::size_t depth = 0;
         HiveKey* key = &hive_.Root();
         std::size_t start = 0;
+        bool tooLong = false;
         while (start <= path.size()) {
             std::size_t end = path.find(u'\\', start);
             if (end == std::u16string::npos) end = path.size();
             if (end > start) {
                 std::u16string_view name(path.data() + start, end - start);
+                tooLong = tooLong || name.size() > kMaxKeyNameLength;
                 if (depth < chain_.size() && CompareNames(chain_[depth]->name, name) == 0) {
                     key = chain_[depth];
                 } else {
@@ -151,39 +192,49 @@ private:
             start = end + 1;
         }
         chain_.resize(depth);
+        if (tooLong) Fail(lineNo_, Quoted("Key name longer than 255 characters"));
+        if (depth > kMaxKeyDepth) Fail(lineNo_, Quoted("Key path deeper than 512 levels"));
         return key;
     }
 
-    bool LoadOption(std::size_t p) {
+    void LoadOption(std::size_t p) {
         const std::string_view opt = line_.substr(p);
-        if (!key_) return true;  // a global option: kept in the preamble as written
+        if (!key_) return;  // a global option: kept in the preamble as written
         if (opt.rfind("#time=", 0) == 0) {
             std::uint64_t t = 0;
             std::size_t i = 6;
-            while (i < opt.size() && IsHex(opt[i])) t = (t << 4) | static_cast<unsigned>(HexValue(opt[i++]));
-            if (i == 6) return Fail(lineNo_, Quoted("Malformed time"));
+            while (i < opt.size() && IsHex(opt[i]) && i < 6 + 16) t = (t << 4) | static_cast<unsigned>(HexValue(opt[i++]));
+            if (i == 6 || !OnlyBlanksFrom(opt, i)) return void(Fail(lineNo_, Quoted("Malformed time")));
             key_->modified = t;
-        } else if (opt.rfind("#class=\"", 0) == 0) {
+        } else if (opt.rfind("#class=", 0) == 0) {
             std::size_t i = p + 8;
             std::u16string cls;
-            if (!ParseEscaped(line_, i, '"', cls)) return Fail(lineNo_, Quoted("Malformed class"));
+            std::string problem;
+            if (opt.substr(7, 1) != "\"" || !ParseEscaped(line_, i, '"', cls, &problem))
+                return void(Fail(lineNo_, Quoted("Malformed class")));
+            if (problem.empty() && !OnlyBlanksFrom(line_, i)) problem = "text after the class";
+            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed class", problem)));
             key_->keyClass = hive_.InternClass(cls);
         } else if (opt.rfind("#link", 0) == 0) {
+            if (!OnlyBlanksFrom(opt, 5)) return void(Fail(lineNo_, Quoted("Malformed option")));
             key_->isLink = true;
         }
-        return true;
+        // Other options are left as Wine leaves them: read past, and dropped with
+        // the rest of the block when the key is written anew.
     }
 
-    bool LoadValue(std::size_t p) {
+    void LoadValue(std::size_t p) {
         std::u16string name;
+        std::string problem;
         if (line_[p] == '@') {
             ++p;
         } else {
             ++p;
-            if (!ParseEscaped(line_, p, '"', name)) return Fail(lineNo_, Quoted("Malformed value"));
+            if (!ParseEscaped(line_, p, '"', name, &problem)) return void(Fail(lineNo_, Quoted("Malformed value name")));
+            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed value name", problem)));
         }
-        while (p < line_.size() && (line_[p] == ' ' || line_[p] == '\t')) ++p;
-        if (p >= line_.size() || line_[p] != '=') return Fail(lineNo_, Quoted("Malformed value"));
+        while (p < line_.size() && IsSpace(line_[p])) ++p;
+        if (p >= line_.size() || line_[p] != '=') return void(Fail(lineNo_, Quoted("Malformed value name")));
         ++p;
         while (p < line_.size() && IsSpace(line_[p])) ++p;
         const std::string_view rest = line_.substr(p);
@@ -200,16 +251,29 @@ private:
             if (startsWith("str(7):\"")) { tag = 8; type = REG_MULTI_SZ; }
             std::size_t i = p + tag;
             std::u16string s;
-            if (!ParseEscaped(line_, i, '"', s)) return Fail(lineNo_, Quoted("Malformed value"));
+            if (!ParseEscaped(line_, i, '"', s, &problem)) return void(Fail(lineNo_, Quoted("Malformed value")));
+            if (problem.empty() && !OnlyBlanksFrom(line_, i)) problem = "text after the data";
+            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed value", problem)));
             AppendUtf16Le(s, data);
             data.insert(data.end(), {0, 0});  // as loaded, a string gets its terminator
         } else if (startsWith("dword:")) {
+            // As Wine reads it (a C hexadecimal number; nothing at all is 0), but
+            // only a number that fits and nothing after it.
             type = REG_DWORD;
             std::size_t i = 6;
             while (i < rest.size() && IsSpace(rest[i])) ++i;
-            if (i + 1 < rest.size() && rest[i] == '0' && (rest[i + 1] == 'x' || rest[i + 1] == 'X')) i += 2;
-            std::uint32_t v = 0;
-            while (i < rest.size() && IsHex(rest[i])) v = (v << 4) | static_cast<unsigned>(HexValue(rest[i++]));
+            bool prefixed = false;
+            if (i + 1 < rest.size() && rest[i] == '0' && (rest[i + 1] == 'x' || rest[i + 1] == 'X')) {
+                i += 2;
+                prefixed = true;
+            }
+            const std::size_t digits = i;
+            std::uint64_t v = 0;
+            while (i < rest.size() && IsHex(rest[i]) && v <= 0xFFFFFFFFull)
+                v = (v << 4) | static_cast<unsigned>(HexValue(rest[i++]));
+            if (v > 0xFFFFFFFFull) return void(Fail(lineNo_, Quoted("Malformed value", "the number does not fit in 32 bits")));
+            if ((prefixed && i == digits) || !OnlyBlanksFrom(rest, i))
+                return void(Fail(lineNo_, Quoted("Malformed value", "not a hexadecimal number")));
             data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
                     static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
         } else if (startsWith("hex:") || startsWith("hex(")) {
@@ -221,16 +285,16 @@ private:
                 while (i < rest.size() && IsHex(rest[i]) && t <= 0xFFFFFFFFull)
                     t = (t << 4) | static_cast<unsigned>(HexValue(rest[i++]));
                 if (i == digits || t > 0xFFFFFFFFull || rest.substr(i, 2) != "):")
-                    return Fail(lineNo_, Quoted("Malformed value"));
+                    return void(Fail(lineNo_, Quoted("Malformed value")));
                 type = static_cast<DWORD>(t);
                 i += 2;
             }
-            if (!ParseHex(rest.substr(i), data)) return false;
+            if (!ParseHex(rest.substr(i), data)) return;
         } else {
-            return Fail(lineNo_, Quoted("Malformed value"));
+            return void(Fail(lineNo_, Quoted("Malformed value")));
         }
+        if (name.size() > kMaxValueNameLength) Fail(lineNo_, Quoted("Value name longer than 16383 characters"));
         key_->PutValue(std::move(name), type, std::move(data));
-        return true;
     }
 
     // Hex bytes separated by commas; a line that ends in `\` goes on in the next.
@@ -242,7 +306,7 @@ private:
                 unsigned v = 0;
                 while (i < s.size() && IsHex(s[i])) {
                     v = (v << 4) | static_cast<unsigned>(HexValue(s[i++]));
-                    if (v > 0xFF) return Fail(lineNo_, Quoted("Malformed value"));
+                    if (v > 0xFF) return Fail(lineNo_, Quoted("Malformed value", "a byte above ff"));
                 }
                 data.push_back(static_cast<unsigned char>(v));
                 while (i < s.size() && IsSpace(s[i])) ++i;
@@ -251,8 +315,9 @@ private:
             }
             while (i < s.size() && IsSpace(s[i])) ++i;
             if (i == s.size()) return true;
-            if (s[i] != '\\' || !NextLine())
-                return Fail(s[i] == '\\' ? valueLine : lineNo_, Quoted("Malformed value"));
+            if (s[i] != '\\' || !OnlyBlanksFrom(s, i + 1)) return Fail(lineNo_, Quoted("Malformed value"));
+            if (!NextLine()) return Fail(valueLine, Quoted("Malformed value", "the data goes on past the end"));
+            if (line_.find('\0') != std::string_view::npos) return Fail(lineNo_, Quoted("Malformed value", "a NUL byte"));
             s = line_;
             std::size_t j = 0;
             while (j < s.size() && IsSpace(s[j])) ++j;
@@ -270,15 +335,17 @@ private:
     std::size_t lineNo_ = 0;
     std::size_t contentEnd_ = 0;
     HiveKey* key_ = nullptr;
+    bool keyRefused_ = false;  // the last header was left out: so are its values
+    bool writable_ = true;
     std::vector<HiveKey*> chain_;
 };
 
 bool NeedsBlock(const HiveKey& key) {
-    return !key.values.empty() || key.children.empty() || key.keyClass || key.isLink;
+    return !key.values().empty() || key.children.empty() || key.keyClass || key.isLink;
 }
 
 // The root has no header of its own; it gets a block only for values of its own.
-bool Writable(const HiveKey& key) { return NeedsBlock(key) && (key.parent || !key.values.empty()); }
+bool Writable(const HiveKey& key) { return NeedsBlock(key) && (key.parent || !key.values().empty()); }
 
 void AppendValue(std::string& out, const HiveValue& v) {
     const std::size_t lineStart = out.size();
@@ -357,7 +424,7 @@ void AppendBlockBody(std::string& out, const HiveKey& key) {
         out += "\"\n";
     }
     if (key.isLink) out += "#link\n";
-    for (const auto& v : key.values) AppendValue(out, v);
+    for (const auto& v : key.values()) AppendValue(out, v);
 }
 
 }  // namespace
@@ -410,8 +477,22 @@ void AppendEscaped(std::string& out, std::u16string_view s, bool keyName) {
     }
 }
 
-bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u16string& out) {
+bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u16string& out,
+                  std::string* problem) {
     out.clear();
+    auto note = [problem](const std::string& what) {
+        if (problem && problem->empty()) *problem = what;
+    };
+    // Raw UTF-8 as Wine reads it: malformed sequences dropped (and noted).
+    auto appendUtf8 = [&](std::string_view bytes) {
+        std::u16string units;
+        if (Utf8ToUtf16(bytes, units)) {
+            out += units;
+        } else {
+            note("not valid UTF-8");
+            out += Utf8ToUtf16Lenient(bytes);
+        }
+    };
     std::size_t p = pos;
     while (p < line.size() && line[p] != endChar) {
         const char c = line[p];
@@ -427,9 +508,11 @@ bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u1
                 case 'r': out += u'\r'; ++p; break;
                 case 't': out += u'\t'; ++p; break;
                 case 'v': out += u'\v'; ++p; break;
+                case '\\': case '"': case '[': case ']': out += static_cast<char16_t>(e); ++p; break;
                 case 'x': {
                     ++p;
                     if (p >= line.size() || !IsHex(line[p])) {
+                        note("\\x without hexadecimal digits");
                         out += u'x';
                         break;
                     }
@@ -446,13 +529,16 @@ bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u1
                             v = v * 8 + static_cast<unsigned>(line[p++] - '0');
                         out += static_cast<char16_t>(v);
                     } else if (static_cast<unsigned char>(e) < 0x80) {
+                        // Wine drops the backslash; a name or text written so was
+                        // almost never meant that way (a single "\" between keys).
+                        note("unknown escape \\" + PrintableExcerpt(std::string_view(&line[p], 1)));
                         out += static_cast<char16_t>(e);
                         ++p;
                     } else {
-                        // An escaped multibyte character stands for itself.
                         std::size_t q = p + 1;
                         while (q < line.size() && (static_cast<unsigned char>(line[q]) & 0xC0) == 0x80) ++q;
-                        out += Utf8ToUtf16Lenient(line.substr(p, q - p));
+                        note("unknown escape \\" + PrintableExcerpt(line.substr(p, q - p)));
+                        appendUtf8(line.substr(p, q - p));
                         p = q;
                     }
                     break;
@@ -465,7 +551,7 @@ bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u1
             while (q < line.size() && line[q] != endChar && line[q] != '\\' &&
                    static_cast<unsigned char>(line[q]) >= 0x80)
                 ++q;
-            out += Utf8ToUtf16Lenient(line.substr(p, q - p));
+            appendUtf8(line.substr(p, q - p));
             p = q;
         }
     }

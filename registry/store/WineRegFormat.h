@@ -33,11 +33,21 @@ struct FileLayout {
 
 struct ParseError {
     std::size_t line = 0;
-    std::string message;  // "Malformed value '...'"
+    std::string message;  // "Malformed value: text after the data '...'"
+    // True when only lines were left out and the rest of the file was read; false
+    // when the file is rejected whole (as Wine rejects it) and nothing was read.
+    bool partlyRead = false;
 };
 
-// Reads `text` into an empty hive. False for a file Wine would reject or a line
-// it could not take as written; the hive is then incomplete and must be dropped.
+// Reads `text` into an empty hive. True when every line was taken exactly as
+// written, so that any key can be written anew without changing what a line
+// meant. Otherwise false, with the first line that could not be in `error`: a
+// line whose text would be altered or lost (data Wine reads differently from
+// what it says, text that is not UTF-8, an unknown escape, anything after the
+// data), a key or name beyond the platform's limits, or one Wine rejects. With
+// error.partlyRead the hive holds everything else, read as Wine reads it (keys
+// beyond the limits included, so that they can be seen), and must never be
+// written back.
 bool LoadRegistryText(std::string text, Hive& hive, FileLayout& layout, ParseError& error);
 
 // The text of the hive. Updates `layout` (and the keys' blocks, and the hive's
@@ -54,6 +64,9 @@ std::string WriteHiveText(const Hive& hive, std::string_view preamble);
 // Wine's escaping of names and strings, one UTF-16 unit at a time.
 void AppendEscaped(std::string& out, std::u16string_view s, bool keyName);
 // Reads an escaped string up to `endChar`; `pos` ends after it. False if missing.
-bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u16string& out);
+// `problem`, when given and empty, gets why the text would not read back the same
+// once written as Wine writes it (an unknown escape, bytes that are not UTF-8).
+bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u16string& out,
+                  std::string* problem = nullptr);
 
 }  // namespace moatgate

@@ -217,7 +217,7 @@ private slots:
     void anUnreadableStoreIsExplainedAndLeftAlone() {
         test::TempDir dir;
         const std::string path = dir.file("user.reg");
-        const std::string bad = "WINE REGISTRY Version 2\n[Software\\\\X]\n\"x\"=DWORD:1\n";
+        const std::string bad = "\xef\xbb\xbfWINE REGISTRY Version 2\n[Software\\\\X]\n";  // Wine rejects it whole
         test::WriteFile(path, bad);
         test::FakeMessageBoxes explain;
         auto env = [&](const char* name) -> const char* {
@@ -226,13 +226,22 @@ private slots:
         QVERIFY(!OpenStoreOrExplain(env, explain));
         QCOMPARE(explain.shown.size(), 1);
         QCOMPARE(explain.shown[0].icon, MessageBoxes::Icon::Critical);
-        QVERIFY2(explain.shown[0].prompt.contains(QString::fromStdString(path + ":3: Malformed value")),
+        QVERIFY2(explain.shown[0].prompt.contains(QString::fromStdString(path + ":1: not a valid registry file")),
                  qPrintable(explain.shown[0].prompt));
         QCOMPARE(test::ReadFile(path), bad);
 
         test::WriteFile(path, "WINE REGISTRY Version 2\n");
         QVERIFY(OpenStoreOrExplain(env, explain));
         QCOMPARE(explain.shown.size(), 1);
+
+        // A line that cannot be taken as written: the rest is read and shown; the
+        // refusal comes with the first change.
+        const std::string partly = "WINE REGISTRY Version 2\n[Software\\\\X]\n\"x\"=DWORD:1\n";
+        test::WriteFile(path, partly);
+        auto store = OpenStoreOrExplain(env, explain);
+        QVERIFY(store);
+        QCOMPARE(explain.shown.size(), 1);
+        QVERIFY(store->UnwritableReason().find(path + ":3: Malformed value") == 0);
     }
 
     void theWindowKeepsItsArrangementAsItIsResized() {

@@ -47,6 +47,7 @@ domains='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMa
   done
 } > "$work/sites.reg"
 "$reg" import "$work/sites.reg" >/dev/null
+grep -qxF '"empty"=""' "$WINEPREFIX/user.reg" || fail "an empty string is not written as Wine writes it"
 # Sites added through the site dialogs, as a user adds them.
 if [ -n "${MOATGATE_ADD_SITES:-}" ]; then
   MOATGATE_REGISTRY="$WINEPREFIX/user.reg" "$MOATGATE_ADD_SITES" || fail "the site dialogs could not add their sites"
@@ -92,7 +93,41 @@ same "moatgate-reg reads what Wine wrote" "$work/wine-from.txt" "$work/ours-from
 same "moatgate-reg reads the site Wine added" "$work/wine-site.txt" "$work/ours-site.txt"
 "$roundtrip" "$WINEPREFIX/user.reg" || fail "round trip of the user.reg Wine saved after the changes"
 
-# 4. The Windows build of moatgate-reg, on Wine's registry, prints what the Linux build prints.
+# 4. Names that only look alike stay apart, as Wine keeps them (its case table, one
+#    UTF-16 unit at a time): U+0130, U+0131, U+017F, the Kelvin, Ohm and Angstrom
+#    signs, capital sharp s, final sigma, the titlecase digraph; case pairs of one
+#    script are one name. Both stores get the same values and subkeys in the same
+#    order; Wine exports both alike, and moatgate-reg reads both alike.
+export LC_ALL=C.UTF-8  # so that $'\u....' gives UTF-8
+names=(i I $'\u0130' $'\u0131' s $'\u017f' k $'\u212a' $'\u03c3' $'\u03a3' $'\u03c2' $'\u00e9' $'\u00c9'
+       $'\u0436' $'\u0416' $'\u00df' $'\u1e9e' $'\u03c9' $'\u2126' $'\u00e5' $'\u212b' $'\u01c6' $'\u01c5'
+       $'\u01c4' $'\u00ff' $'\u0178')
+names_reg() {  # names_reg KEY: the values and subkeys as a registry editor file (UTF-16)
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\%s]\r\n' "$1"
+    for i in "${!names[@]}"; do printf '"%s"=dword:%08x\r\n' "${names[$i]}" "$i"; done
+    for i in "${!names[@]}"; do printf '\r\n[HKEY_CURRENT_USER\\Software\\%s\\%s]\r\n' "$1" "${names[$i]}"; done
+  } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; }
+}
+names_reg MoatgateNamesOurs > "$work/names-ours.reg"
+names_reg MoatgateNamesWine > "$work/names-wine.reg"
+"$reg" import "$work/names-ours.reg" >/dev/null
+wine reg import "$(winepath -w "$work/names-wine.reg")" >/dev/null 2>&1 || fail "Wine's reg cannot import the names"
+for which in Ours Wine; do
+  wine reg export "HKCU\\Software\\MoatgateNames$which" "$(winepath -w "$work/names-$which.exported")" /y >/dev/null
+  iconv -f UTF-16 -t UTF-8 "$work/names-$which.exported" | tr -d '\r' | sed "s/MoatgateNames$which/MoatgateNames/" \
+    > "$work/names-$which.txt"
+done
+same "Wine reads look-alike names as moatgate-reg wrote them" "$work/names-Wine.txt" "$work/names-Ours.txt"
+wineserver -k
+wineserver -w
+"$reg" query 'HKCU\Software\MoatgateNamesOurs' /s | sed 's/MoatgateNamesOurs/MoatgateNames/' > "$work/query-ours.txt"
+"$reg" query 'HKCU\Software\MoatgateNamesWine' /s | sed 's/MoatgateNamesWine/MoatgateNames/' > "$work/query-wine.txt"
+same "moatgate-reg reads look-alike names as Wine wrote them" "$work/query-ours.txt" "$work/query-wine.txt"
+[ "$(grep -c 'REG_DWORD' "$work/query-wine.txt")" -eq 20 ] || fail "Wine did not keep 20 of the 26 names apart"
+"$roundtrip" "$WINEPREFIX/user.reg" || fail "round trip of the user.reg holding look-alike names"
+
+# 5. The Windows build of moatgate-reg, on Wine's registry, prints what the Linux build prints.
 if [ -n "$reg_exe" ]; then
   "$reg" query "$key" /s > "$work/ours-key.txt"
   "$reg" query "$domains" /s > "$work/ours-domains.txt"
@@ -104,7 +139,7 @@ if [ -n "$reg_exe" ]; then
   wineserver -w
 fi
 
-# 5. While the prefix's server runs, moatgate-reg refuses to write and changes nothing.
+# 6. While the prefix's server runs, moatgate-reg refuses to write and changes nothing.
 wineserver -p 120
 wine reg query 'HKCU\Software' >/dev/null  # the server is up once this answers
 before=$(sha256sum < "$WINEPREFIX/user.reg")

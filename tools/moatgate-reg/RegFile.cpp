@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "registry/store/AnsiBoundary.h"
 #include "registry/store/Enumeration.h"
 #include "registry/store/Unicode.h"
 
@@ -121,10 +122,12 @@ private:
         }
         std::u16string units;
         if (!Utf8ToUtf16(path, units)) return Fail("invalid key name");
+        std::size_t depth = 0;
         for (std::size_t start = 0; start <= units.size();) {
             std::size_t end = units.find(u'\\', start);
             if (end == std::u16string::npos) end = units.size();
-            if (end - start > 255) return Fail("a key name is longer than 255 characters");
+            if (end - start > kMaxKeyNameLength) return Fail("a key name is longer than 255 characters");
+            if (end > start && ++depth > kMaxKeyDepth) return Fail("the key path is deeper than 512 levels");
             start = end + 1;
         }
         key_ = path;
@@ -157,7 +160,7 @@ private:
                 case 'n': out.push_back('\n'); break;
                 case 'r': out.push_back('\r'); break;
                 case '0': out.push_back('\0'); break;
-                default: return Fail(std::string("unrecognised escape sequence \\") + s[p]);
+                default: return Fail("unrecognised escape sequence \\" + PrintableExcerpt(s.substr(p, 1)));
             }
         }
         return Fail("a quoted string has no closing quote");
@@ -193,6 +196,7 @@ private:
             if (!OnlyCommentLeft(data, q)) return Fail("unexpected text after the string");
             op.kind = RegFileOp::Kind::SetValue;
             op.type = REG_SZ;
+            op.data.push_back('\0');  // stored with its terminator, as the registry editor stores it
         } else if (data.substr(0, 6) == "dword:") {
             std::size_t q = 6;
             std::uint32_t v = 0;
@@ -346,18 +350,21 @@ void ExportValue(std::string& out, const std::string& name, DWORD type, const st
     out += "\r\n";
 }
 
-void ExportKey(RegistryApi& reg, HKEY key, const std::string& name, std::string& out) {
-    out += "\r\n[" + name + "]\r\n";
-    std::string valueName, data;
+// A key's block, named `name` + `below`. A key with subkeys but no values gets
+// none unless `always`: its subkeys' blocks create it, and the export of a deep
+// key stays in proportion to it.
+void ExportKey(RegistryApi& reg, HKEY key, const std::string& name, const std::string& below, std::string& out,
+               bool always) {
+    std::string values, valueName, data;
     DWORD type = 0;
-    for (DWORD i = 0; ValueAt(reg, key, i, valueName, data, &type); ++i) ExportValue(out, valueName, type, data);
-    for (const std::string& sub : SubkeyNames(reg, key)) {
-        HKEY child = 0;
-        if (reg.RegOpenKeyA(key, sub, &child) == ERROR_SUCCESS) {
-            ExportKey(reg, child, name + "\\" + sub, out);
-            reg.RegCloseKey(child);
-        }
-    }
+    for (DWORD i = 0; ValueAt(reg, key, i, valueName, data, &type); ++i) ExportValue(values, valueName, type, data);
+    std::string firstSubkey;
+    if (values.empty() && !always && SubkeyAt(reg, key, 0, firstSubkey)) return;
+    out += "\r\n[";
+    out += name;
+    if (!below.empty()) (out += '\\') += below;
+    out += "]\r\n";
+    out += values;
 }
 
 }  // namespace
@@ -390,14 +397,40 @@ bool ParseRegFile(std::string_view bytes, std::vector<RegFileOp>& ops, RegFileEr
 }
 
 LONG DeleteKeyTree(RegistryApi& reg, const std::string& path) {
-    HKEY key = 0;
-    LONG status = reg.RegOpenKeyA(HKEY_CURRENT_USER, path, &key);
+    // Depth first without recursion: the deepest key open is emptied of its
+    // subkeys, then deleted through its parent's handle.
+    struct Level {
+        HKEY handle;
+        std::size_t pathLength;  // `below` cut to this length names the level's key
+    };
+    HKEY top = 0;
+    LONG status = reg.RegOpenKeyA(HKEY_CURRENT_USER, path, &top);
     if (status) return status;
-    const std::vector<std::string> children = SubkeyNames(reg, key);
-    reg.RegCloseKey(key);
-    for (const auto& child : children)
-        if ((status = DeleteKeyTree(reg, path + "\\" + child))) return status;
-    return reg.RegDeleteKeyA(HKEY_CURRENT_USER, path);
+    std::vector<Level> levels{{top, 0}};
+    std::string below, name;  // the path from `path` down to a key
+    while (!levels.empty()) {
+        below.resize(levels.back().pathLength);
+        if (SubkeyAt(reg, levels.back().handle, 0, name)) {
+            HKEY child = 0;
+            status = reg.RegOpenKeyA(levels.back().handle, name, &child);
+            if (status) break;
+            if (!below.empty()) below += '\\';
+            below += name;
+            levels.push_back({child, below.size()});
+            continue;
+        }
+        reg.RegCloseKey(levels.back().handle);
+        levels.pop_back();
+        if (levels.empty()) {
+            status = reg.RegDeleteKeyA(HKEY_CURRENT_USER, path);
+        } else {
+            const std::size_t parent = levels.back().pathLength;
+            status = reg.RegDeleteKeyA(levels.back().handle, below.substr(parent ? parent + 1 : 0));
+        }
+        if (status) break;
+    }
+    for (const Level& open : levels) reg.RegCloseKey(open.handle);
+    return status;
 }
 
 LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::string& error) {
@@ -418,25 +451,25 @@ LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::stri
                 current = 0;
                 status = DeleteKeyTree(reg, op.key);
                 if (status && status != ERROR_FILE_NOT_FOUND)
-                    return fail(status, "cannot delete HKEY_CURRENT_USER\\" + op.key);
+                    return fail(status, "cannot delete HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::CreateKey:
                 if (current) reg.RegCloseKey(current);
                 current = 0;
                 status = reg.RegCreateKeyExA(HKEY_CURRENT_USER, op.key, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &current,
                                              nullptr);
-                if (status) return fail(status, "cannot create HKEY_CURRENT_USER\\" + op.key);
+                if (status) return fail(status, "cannot create HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::SetValue:
                 status = reg.RegSetValueExA(current, op.name, 0, op.type,
                                             reinterpret_cast<const unsigned char*>(op.data.c_str()),
                                             static_cast<DWORD>(op.data.size()));
-                if (status) return fail(status, "cannot set value \"" + op.name + "\" in HKEY_CURRENT_USER\\" + op.key);
+                if (status) return fail(status, "cannot set value \"" + PrintableExcerpt(op.name, 80) + "\" in HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::DeleteValue:
                 status = reg.RegDeleteValueA(current, op.name);
                 if (status && status != ERROR_FILE_NOT_FOUND)
-                    return fail(status, "cannot delete value \"" + op.name + "\" in HKEY_CURRENT_USER\\" + op.key);
+                    return fail(status, "cannot delete value \"" + PrintableExcerpt(op.name, 80) + "\" in HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
         }
     }
@@ -451,7 +484,8 @@ LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::stri
 
 std::string ExportRegText(RegistryApi& reg, HKEY key, const std::string& name) {
     std::string out = "Windows Registry Editor Version 5.00\r\n";
-    ExportKey(reg, key, name, out);
+    ExportKey(reg, key, name, {}, out, true);
+    ForEachKeyBelow(reg, key, [&](HKEY below, const std::string& path) { ExportKey(reg, below, name, path, out, false); });
     out += "\r\n";
     return out;
 }

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "registry/store/AnsiBoundary.h"
 #include "registry/store/Enumeration.h"
 #include "registry/store/Unicode.h"
 #include "tools/moatgate-reg/RegFile.h"
@@ -24,6 +25,10 @@ std::string Lower(std::string s) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     return s;
 }
+
+// A piece of the user's input as an error message quotes it: short, and with
+// control characters shown escaped.
+std::string Shown(std::string_view text) { return PrintableExcerpt(text, 80); }
 
 struct Options {
     std::vector<std::string> positional;
@@ -67,7 +72,7 @@ private:
     bool Parse(const std::string& command, const std::vector<std::string>& args, Options& o, std::string& error) {
         static const std::vector<std::string> commands{"query", "add", "delete", "export", "import"};
         if (std::find(commands.begin(), commands.end(), command) == commands.end()) {
-            error = "Unknown command '" + args[0] + "'.";
+            error = "Unknown command '" + Shown(args[0]) + "'.";
             return false;
         }
         for (std::size_t i = 1; i < args.size(); ++i) {
@@ -101,7 +106,7 @@ private:
             else if (sw == "d" && command == "add") ok = takeValue(o.hasD, o.d);
             else if (sw == "y" && command == "export") ok = flag(o.y);
             if (!ok) {
-                error = "Invalid syntax: '" + a + "'.";
+                error = "Invalid syntax: '" + Shown(a) + "'.";
                 return false;
             }
         }
@@ -121,12 +126,12 @@ private:
                 display = "HKEY_CURRENT_USER" + (path.empty() ? std::string() : "\\" + path);
                 return true;
             case RootCheck::OtherRoot:
-                Fail("Only HKEY_CURRENT_USER (HKCU) is kept in Moatgate's store: '" + o.positional[0] + "'.");
+                Fail("Only HKEY_CURRENT_USER (HKCU) is kept in Moatgate's store: '" + Shown(o.positional[0]) + "'.");
                 return false;
             case RootCheck::NotAKey:
                 break;
         }
-        Fail("Invalid key name '" + o.positional[0] + "': write HKCU\\... or HKEY_CURRENT_USER\\....");
+        Fail("Invalid key name '" + Shown(o.positional[0]) + "': write HKCU\\... or HKEY_CURRENT_USER\\....");
         return false;
     }
 
@@ -221,34 +226,37 @@ private:
         return stored ? *stored : name;
     }
 
-    void QueryAll(HKEY key, const std::string& display, bool recurse, bool recursing) {
+    // The key's name and values, as reg prints them; a key without values is
+    // named only when `always`.
+    void PrintKey(HKEY key, const std::string& display, bool always) {
         const std::vector<std::string> values = ValueNames(reg_, key);
-        if (!values.empty() || recursing) out_ << display << "\n";
+        if (!values.empty() || always) out_ << display << "\n";
         for (const auto& name : values) {
             DWORD type = 0;
             std::string data;
             if (ReadValue(reg_, key, name, type, data)) ValueLine(name, type, data);
         }
-        if (!values.empty() || recursing) out_ << "\n";
-        for (const auto& sub : SubkeyNames(reg_, key)) {
-            const std::string subDisplay = display + "\\" + sub;
-            if (!recurse) {
-                out_ << subDisplay << "\n";
-                continue;
-            }
-            HKEY child = 0;
-            if (reg_.RegOpenKeyA(key, sub, &child) != ERROR_SUCCESS) continue;
-            QueryAll(child, subDisplay, true, true);
-            reg_.RegCloseKey(child);
-        }
+        if (!values.empty() || always) out_ << "\n";
     }
 
-    // Prints the key's value of that name as a block of its own, if it has one.
-    bool PrintValue(HKEY key, const std::string& display, const std::string& name) {
+    void QueryAll(HKEY key, const std::string& display, bool recurse) {
+        PrintKey(key, display, false);
+        if (!recurse) {
+            for (const auto& sub : SubkeyNames(reg_, key)) out_ << display << "\\" << sub << "\n";
+            return;
+        }
+        ForEachKeyBelow(reg_, key, [&](HKEY below, const std::string& path) {
+            PrintKey(below, display + "\\" + path, true);
+        });
+    }
+
+    // Prints the key's value of that name as a block of its own, if it has one;
+    // the key is named `display` + `below` (put together only when printed).
+    bool PrintValue(HKEY key, const std::string& display, const std::string& name, const std::string& below = {}) {
         DWORD type = 0;
         std::string data;
         if (!ReadValue(reg_, key, name, type, data)) return false;
-        out_ << display << "\n";
+        out_ << display << (below.empty() ? "" : "\\") << below << "\n";
         ValueLine(StoredName(reg_, key, name), type, data);
         out_ << "\n";
         return true;
@@ -256,12 +264,9 @@ private:
 
     std::size_t SearchValue(HKEY key, const std::string& display, const std::string& name) {
         std::size_t found = PrintValue(key, display, name) ? 1 : 0;
-        for (const auto& sub : SubkeyNames(reg_, key)) {
-            HKEY child = 0;
-            if (reg_.RegOpenKeyA(key, sub, &child) != ERROR_SUCCESS) continue;
-            found += SearchValue(child, display + "\\" + sub, name);
-            reg_.RegCloseKey(child);
-        }
+        ForEachKeyBelow(reg_, key, [&](HKEY below, const std::string& path) {
+            if (PrintValue(below, display, name, path)) ++found;
+        });
         return found;
     }
 
@@ -288,19 +293,43 @@ private:
                 }
             }
         } else {
-            QueryAll(key, display, o.s, false);
+            QueryAll(key, display, o.s);
         }
         reg_.RegCloseKey(key);
+        NoteUnwritable();
         return code;
     }
 
     std::string StoreProblem(const std::string& fallback) const {
         const std::string detail = reg_.LastErrorText();
-        return detail.empty() ? fallback : detail;
+        if (detail.empty()) return fallback;
+        if (!reg_.UnwritableReason().empty())
+            return detail + "\nThe store could be read only in part, so nothing is written to it until that line is mended.";
+        return detail;
+    }
+
+    // Said after a read from a store that refuses every write.
+    void NoteUnwritable() {
+        const std::string why = reg_.UnwritableReason();
+        if (!why.empty())
+            err_ << "moatgate-reg: warning: " << why
+                 << "\nmoatgate-reg: the store was read as far as it could be; nothing is written to it until that "
+                    "line is mended.\n";
+    }
+
+    // Why a key path cannot be created, as the registry's limits have it, or empty.
+    static std::string BeyondLimits(const std::string& path) {
+        std::vector<std::u16string> names;
+        if (SplitKeyPath(path, names)) return "it is not UTF-8 text";
+        if (names.size() > kMaxKeyDepth) return "a key path may be at most 512 levels deep";
+        for (const auto& n : names)
+            if (n.size() > kMaxKeyNameLength) return "a key name may be at most 255 characters long";
+        return {};
     }
 
     static bool ParseUnsigned(const std::string& text, unsigned long long max, unsigned long long& v) {
-        if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+        // Digits only, as reg takes them: no sign, no blank or tab in front.
+        if (text.empty() || text[0] < '0' || text[0] > '9') return false;
         errno = 0;
         char* end = nullptr;
         const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
@@ -318,7 +347,7 @@ private:
         } else if (t == "reg_dword" || t == "reg_dword_little_endian" || t == "reg_dword_big_endian") {
             unsigned long long v = 0;
             if (!ParseUnsigned(o.hasD ? d : "0", 0xFFFFFFFFull, v)) {
-                error = "Invalid DWORD data '" + d + "': give a number from 0 to 4294967295 (or 0x0 to 0xffffffff).";
+                error = "Invalid DWORD data '" + Shown(d) + "': give a number from 0 to 4294967295 (or 0x0 to 0xffffffff).";
                 return false;
             }
             type = t == "reg_dword_big_endian" ? 5 : REG_DWORD;
@@ -328,7 +357,7 @@ private:
         } else if (t == "reg_qword" || t == "reg_qword_little_endian") {
             unsigned long long v = 0;
             if (!ParseUnsigned(o.hasD ? d : "0", ~0ull, v)) {
-                error = "Invalid QWORD data '" + d + "'.";
+                error = "Invalid QWORD data '" + Shown(d) + "'.";
                 return false;
             }
             type = REG_QWORD;
@@ -338,7 +367,7 @@ private:
             type = t == "reg_binary" ? REG_BINARY : REG_NONE;
             data.clear();
             if (d.size() % 2 || d.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-                error = "Invalid binary data '" + d + "': give an even number of hexadecimal digits.";
+                error = "Invalid binary data '" + Shown(d) + "': give an even number of hexadecimal digits.";
                 return false;
             }
             for (std::size_t i = 0; i < d.size(); i += 2)
@@ -365,7 +394,7 @@ private:
             }
             data += '\0';
         } else {
-            error = "Unsupported registry data type [" + o.t + "].";
+            error = "Unsupported registry data type [" + Shown(o.t) + "].";
             return false;
         }
         return true;
@@ -374,6 +403,8 @@ private:
     int Add(const Options& o) {
         std::string path, display;
         if (!KeyArg(o, path, display)) return 1;
+        if (const std::string why = BeyondLimits(path); !why.empty())
+            return Fail("Invalid key name '" + Shown(display) + "': " + why + " (status 87).");
         if (o.va) return Fail("Invalid syntax: /va belongs to delete.", true);
         const bool setsValue = o.hasV || o.ve || o.hasD || o.hasT;
         DWORD type = 0;
@@ -400,14 +431,16 @@ private:
         LONG status = reg_.RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &key,
                                            nullptr);
         if (status == ERROR_SUCCESS && setsValue) {
-            // The string types take the data's terminator into the count themselves.
+            // A string is stored with its terminator, as reg stores it (an empty
+            // one too: two bytes, not none).
+            const bool text = type == REG_SZ || type == REG_EXPAND_SZ;
             status = reg_.RegSetValueExA(key, name, 0, type, reinterpret_cast<const unsigned char*>(data.c_str()),
-                                         static_cast<DWORD>(data.size()));
+                                         static_cast<DWORD>(data.size() + (text ? 1 : 0)));
         }
         if (key) reg_.RegCloseKey(key);
         if (status) {
             scope.End(false);
-            return Fail(StoreProblem("Cannot write " + display + " (status " + std::to_string(status) + ")."));
+            return Fail(StoreProblem("Cannot write " + Shown(display) + " (status " + std::to_string(status) + ")."));
         }
         if ((status = scope.End())) return Fail(StoreProblem("Cannot save the change."));
         out_ << kDone;
@@ -463,7 +496,7 @@ private:
         }
         if (status) {
             scope.End(false);
-            return Fail(StoreProblem("Cannot delete from " + display + " (status " + std::to_string(status) + ")."));
+            return Fail(StoreProblem("Cannot delete from " + Shown(display) + " (status " + std::to_string(status) + ")."));
         }
         if (scope.End()) return Fail(StoreProblem("Cannot save the change."));
         out_ << kDone;
@@ -483,6 +516,7 @@ private:
             text = ExportRegText(reg_, key, display);
             reg_.RegCloseKey(key);
         }
+        NoteUnwritable();
         std::error_code ec;
         if (std::filesystem::exists(file, ec) && !o.y && !Ask("The file " + file + " already exists. Overwrite it")) {
             out_ << kCancelled;
@@ -492,7 +526,7 @@ private:
         const std::string bytes = EncodeRegFile(text);
         stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         stream.close();
-        if (!stream) return Fail("Cannot write " + file + ".");
+        if (!stream) return Fail("Cannot write " + Shown(file) + ".");
         out_ << kDone;
         return 0;
     }
@@ -500,13 +534,13 @@ private:
     int Import(const Options& o) {
         const std::string& file = o.positional[0];
         std::ifstream stream(file, std::ios::binary);
-        if (!stream) return Fail("Cannot open " + file + ".");
+        if (!stream) return Fail("Cannot open " + Shown(file) + ".");
         std::ostringstream bytes;
         bytes << stream.rdbuf();
         std::vector<RegFileOp> ops;
         RegFileError error;
         if (!ParseRegFile(bytes.str(), ops, error))
-            return Fail(file + ":" + std::to_string(error.line) + ": " + error.message + ". Nothing was imported.");
+            return Fail(Shown(file) + ":" + std::to_string(error.line) + ": " + error.message + ". Nothing was imported.");
         std::string problem;
         if (ApplyRegFile(reg_, ops, problem)) return Fail(problem + ". Nothing was imported.");
         out_ << kDone;

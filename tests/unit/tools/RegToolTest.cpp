@@ -119,6 +119,9 @@ TEST_F(RegToolTest, AddStoresEachTypeAndRefusesBadInputWithoutChanges) {
         {"add", "HKCU\\Software\\New", "/v", "d", "/t", "REG_DWORD", "/d", "12x"},
         {"add", "HKCU\\Software\\New", "/v", "d", "/t", "REG_DWORD", "/d", "-1"},
         {"add", "HKCU\\Software\\New", "/v", "d", "/t", "REG_DWORD", "/d", "4294967296"},
+        {"add", "HKCU\\Software\\New", "/v", "d", "/t", "REG_DWORD", "/d", "\t1"},
+        {"add", "HKCU\\Software\\New", "/v", "d", "/t", "REG_DWORD", "/d", "\n1"},
+        {"add", "HKCU\\Software\\New", "/v", "q", "/t", "REG_QWORD", "/d", "\t1"},
         {"add", "HKCU\\Software\\New", "/v", "b", "/t", "REG_BINARY", "/d", "abc"},
         {"add", "HKCU\\Software\\New", "/v", "x", "/t", "REG_WHATEVER", "/d", "1"},
         {"add", "HKLM\\Software\\New"},
@@ -245,6 +248,119 @@ TEST(RegToolImport, ABadFileChangesNothingAtAll) {
         EXPECT_EQ(r.code, 1) << c.text;
         EXPECT_NE(r.err.find(file + c.message), std::string::npos) << r.err;
         EXPECT_EQ(ReadFile(store), before);
+    }
+}
+
+std::string Chain(std::size_t levels, const std::string& name = "k", const std::string& separator = "\\") {
+    std::string path;
+    for (std::size_t i = 0; i < levels; ++i) path += (i ? separator : "") + name;
+    return path;
+}
+
+// Keys as deep as a store file may hold them: query and export walk them without
+// recursion (and without a whole path per level); the export is in proportion.
+TEST(RegToolDeep, QueryAndExportWalkKeysDeeperThanTheLimit) {
+    TempDir dir;
+    const std::string store = dir.file("user.reg");
+    WriteFile(store, "WINE REGISTRY Version 2\n\n[" + Chain(50000, "k", "\\\\") +
+                         "] 1796554876\n\"v\"=dword:00000007\n\n[Other] 1796554876\n\"x\"=dword:00000001\n");
+    std::string error;
+    auto reg = FileStore::Open(store, error);
+    ASSERT_TRUE(reg) << error;
+    Result r = Tool(*reg, {"query", "HKCU\\k", "/v", "v", "/s"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("    v    REG_DWORD    0x7\n\nEnd of search: 1 match(es) found.\n"), std::string::npos);
+    EXPECT_NE(r.err.find("moatgate-reg: warning: " + store + ":3: Key path deeper than 512 levels"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Tool(*reg, {"query", "HKCU\\Other"}).out, "\nHKEY_CURRENT_USER\\Other\n    x    REG_DWORD    0x1\n\n");
+
+    const std::string file = dir.file("deep.reg");
+    r = Tool(*reg, {"export", "HKCU\\k", file});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string exported = ReadFile(file);
+    EXPECT_LT(exported.size(), 2 * ReadFile(store).size());
+    const std::string leaf = "[HKEY_CURRENT_USER\\" + Chain(50000) + "]\r\n\"v\"=dword:00000007\r\n";
+    EXPECT_EQ(exported, Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\k]\r\n\r\n" + leaf + "\r\n"));
+
+    // The store is not written: the refusal says why and where.
+    const std::string before = ReadFile(store);
+    r = Tool(*reg, {"add", "HKCU\\Other", "/v", "y", "/d", "1", "/f"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(store + ":3: Key path deeper than 512 levels"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("nothing is written to it until that line is mended"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(store), before);
+}
+
+// The platform's limits (512 levels, names of 255 characters) hold at add and at
+// import, with status 87; up to them everything works, deleting included.
+TEST(RegToolDeep, AddAndImportRefuseWhatThePlatformRefuses) {
+    MemoryStore reg;
+    Result r = Tool(reg, {"add", "HKCU\\" + Chain(513), "/f"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("a key path may be at most 512 levels deep (status 87)"), std::string::npos) << r.err;
+    EXPECT_LT(r.err.size(), 300u);  // the 513 levels are not echoed whole
+    r = Tool(reg, {"add", "HKCU\\Software\\" + std::string(256, 'n'), "/f"});
+    EXPECT_NE(r.err.find("a key name may be at most 255 characters long (status 87)"), std::string::npos) << r.err;
+    EXPECT_EQ(Tool(reg, {"query", "HKCU\\k"}).code, 1);
+    EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software"}).code, 1);
+
+    // Below a key opened deep down, the limit counts from the root.
+    HKEY deep = Create(reg, Chain(500));
+    ASSERT_NE(deep, 0u);
+    HKEY k = 0;
+    EXPECT_EQ(reg.RegCreateKeyExA(deep, Chain(13), 0, "", 0, 0x3F, nullptr, &k, nullptr), ERROR_INVALID_PARAMETER);
+    ASSERT_EQ(reg.RegCreateKeyExA(deep, Chain(12), 0, "", 0, 0x3F, nullptr, &k, nullptr), 0);
+    reg.RegCloseKey(k);
+    reg.RegCloseKey(deep);
+    r = Tool(reg, {"add", "HKCU\\" + Chain(512), "/v", "v", "/d", "x", "/f"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Tool(reg, {"delete", "HKCU\\k", "/f"}).code, 0);
+    EXPECT_EQ(Tool(reg, {"query", "HKCU\\k"}).code, 1);
+
+    TempDir dir;
+    const std::string file = dir.file("deep.reg");
+    WriteFile(file, Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Fine]\r\n"
+                              "\"x\"=dword:00000001\r\n\r\n[HKEY_CURRENT_USER\\" + Chain(513) + "]\r\n"));
+    reg.GetHive().ClearChanged();
+    r = Tool(reg, {"import", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(file + ":6: the key path is deeper than 512 levels. Nothing was imported."), std::string::npos)
+        << r.err;
+    EXPECT_FALSE(reg.GetHive().Changed());
+    EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software\\Fine"}).code, 1);
+}
+
+// Strings are stored with their terminator, as reg and the registry editor store
+// them: an empty one is "" in the file, as Wine writes it, not hex(1):.
+TEST(RegToolFile, EmptyStringsAreWrittenAsWineWritesThem) {
+    TempDir dir;
+    const std::string store = dir.file("user.reg");
+    std::string error;
+    auto reg = FileStore::Open(store, error);
+    ASSERT_TRUE(reg) << error;
+    ASSERT_EQ(Tool(*reg, {"add", "HKCU\\Software\\S", "/v", "e", "/d", "", "/f"}).code, 0);
+    ASSERT_EQ(Tool(*reg, {"add", "HKCU\\Software\\S", "/v", "x", "/t", "REG_EXPAND_SZ", "/d", "", "/f"}).code, 0);
+    ASSERT_EQ(Tool(*reg, {"add", "HKCU\\Software\\S", "/v", "t", "/d", "text", "/f"}).code, 0);
+    const std::string file = dir.file("in.reg");
+    WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\S]\r\n\"i\"=\"\"\r\n");
+    ASSERT_EQ(Tool(*reg, {"import", file}).code, 0);
+    const std::string text = ReadFile(store);
+    EXPECT_NE(text.find("\n\"e\"=\"\"\n\"i\"=\"\"\n\"t\"=\"text\"\n\"x\"=str(2):\"\"\n"), std::string::npos) << text;
+}
+
+TEST(RegToolFile, ErrorsShowInputShortAndEscaped) {
+    MemoryStore reg;
+    const std::string evil = "\x1b]0;owned\x07\x1b[2J" + std::string(400, 'x');
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"add", "HKCU\\Software\\New", "/v", "d", "/t", "REG_DWORD", "/d", evil},
+             {"add", "HKLM\\" + evil},
+             {"query", evil},
+             {evil}}) {
+        const Result r = Tool(reg, args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("\\x1b]0;owned\\x07\\x1b[2J"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+        EXPECT_LT(r.err.size(), 300u) << r.err;
     }
 }
 

@@ -293,5 +293,43 @@ TYPED_TEST(StoreContract, NamesOutsideTheAnsiCodePageSurvive) {
     reg.RegCloseKey(k);
 }
 
+// Names compare as Wine's registry compares them: its case table, one UTF-16 unit
+// at a time. Letters whose Unicode case mappings lead into another letter (U+0130
+// to i, the Kelvin sign to k, U+017F to S) stay apart; case pairs of one script
+// are one name, which keeps its first spelling and the last data.
+TYPED_TEST(StoreContract, NamesThatOnlyLookAlikeStayApart) {
+    RegistryApi& reg = *this->store;
+    const std::vector<std::string> created = {
+        "i", "I", "\xc4\xb0", "\xc4\xb1", "s", "\xc5\xbf", "k", "\xe2\x84\xaa",          // I, dotless i, long s, Kelvin
+        "\xcf\x83", "\xce\xa3", "\xcf\x82", "\xc3\xa9", "\xc3\x89", "\xd0\xb6", "\xd0\x96",  // sigmas, e acute, zhe
+        "\xc3\x9f", "\xe1\xba\x9e", "\xcf\x89", "\xe2\x84\xa6", "\xc3\xa5", "\xe2\x84\xab",  // sharp s, Ohm, Angstrom
+        "\xc7\x86", "\xc7\x85", "\xc7\x84", "\xc3\xbf", "\xc5\xb8"};                         // dz digraphs, y diaeresis
+    // Wine's order: by the lower-case units, a prefix first.
+    const std::vector<std::pair<std::string, std::uint32_t>> expected = {
+        {"i", 1},           {"k", 6},           {"s", 4},           {"\xc3\x9f", 15},   {"\xc3\xa5", 19},
+        {"\xc3\xa9", 12},   {"\xc3\xbf", 25},   {"\xc4\xb0", 2},    {"\xc4\xb1", 3},    {"\xc5\xbf", 5},
+        {"\xc7\x85", 22},   {"\xc7\x86", 23},   {"\xcf\x82", 10},   {"\xcf\x83", 9},    {"\xcf\x89", 17},
+        {"\xd0\xb6", 14},   {"\xe1\xba\x9e", 16}, {"\xe2\x84\xa6", 18}, {"\xe2\x84\xaa", 7}, {"\xe2\x84\xab", 20}};
+    HKEY k = Create(reg, "Software\\MoatTest\\LookAlike");
+    ASSERT_NE(k, 0u);
+    {
+        StoreScope scope(reg, true);
+        for (std::uint32_t i = 0; i < created.size(); ++i) {
+            ASSERT_EQ(SetDword(reg, k, created[i], i), 0) << created[i];
+            reg.RegCloseKey(Create(reg, created[i], k));
+        }
+        ASSERT_EQ(scope.End(), 0);
+    }
+    std::vector<std::string> names;
+    for (const auto& [name, data] : expected) {
+        names.push_back(name);
+        const unsigned char b[4] = {static_cast<unsigned char>(data), 0, 0, 0};
+        EXPECT_EQ(Query(reg, k, name), std::string(reinterpret_cast<const char*>(b), 4)) << name;
+    }
+    EXPECT_EQ(ValueNames(reg, k), names);
+    EXPECT_EQ(SubkeyNames(reg, k), names);
+    reg.RegCloseKey(k);
+}
+
 }  // namespace
 }  // namespace moatgate

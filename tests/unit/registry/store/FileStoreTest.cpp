@@ -2,7 +2,9 @@
 // changes from other processes seen and never reverted, a bad file never written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -145,27 +147,144 @@ TEST(FileStore, ChangesByAnotherWriterAreSeenAndNeverReverted) {
     EXPECT_EQ(Get(*first, "a"), "4");
 }
 
-TEST(FileStore, AFileThatDoesNotParseIsNeverWritten) {
+TEST(FileStore, AFileWineRejectsWholeIsNeitherReadNorWritten) {
     TempDir dir;
     const std::string path = dir.file("user.reg");
-    const std::string bad = "WINE REGISTRY Version 2\n\n[Software\\\\X] 1796554876\n\"ok\"=dword:1\n\"bad\"=DWORD:4\n";
+    const std::string bad = "\xef\xbb\xbfWINE REGISTRY Version 2\n[Software\\\\X]\n";
     WriteFile(path, bad);
     std::string error;
     EXPECT_FALSE(FileStore::Open(path, error, nullptr, &SeedNewStore));
-    EXPECT_EQ(error, path + ":5: Malformed value '\"bad\"=DWORD:4'");
+    EXPECT_EQ(error, path + ":1: not a valid registry file");
 
     // Opened while good, then damaged by someone else: reads and writes fail.
     WriteFile(path, "WINE REGISTRY Version 2\n");
     auto store = OpenStore(path);
     ASSERT_TRUE(store);
     WriteFile(path, bad);
-    HKEY k = Create(*store, "Software\\Y");
-    EXPECT_EQ(k, 0u);
-    EXPECT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "Software\\X", &k), ERROR_REGISTRY_CORRUPT);
-    WriteRegistryValue(*store, HKEY_CURRENT_USER, "Software\\X", "ok", std::int64_t{2}, 4);
-    EXPECT_NE(store->LastErrorText().find(":5: Malformed value"), std::string::npos);
+    HKEY k = 0;
+    EXPECT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "Software", &k), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(Create(*store, "Software\\Y"), 0u);
     EXPECT_EQ(ReadFile(path), bad);
     EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
+}
+
+// A file with a line that could not be taken as written is read as far as it can
+// be (the window and query work on it), but no write is made: the refusal names
+// the file and the line, and says what to do.
+TEST(FileStore, AFileReadInPartIsShownButNeverWritten) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    const std::string bad = "WINE REGISTRY Version 2\n\n[Software\\\\X] 1796554876\n\"ok\"=dword:1\n\"bad\"=dword:zzzz\n";
+    WriteFile(path, bad);
+    auto store = OpenStore(path);
+    ASSERT_TRUE(store);
+    const std::string where = path + ":5: Malformed value: not a hexadecimal number '\"bad\"=dword:zzzz'";
+    EXPECT_EQ(store->UnwritableReason(), where);
+    EXPECT_EQ(ReadRegistryValueText(*store, HKEY_CURRENT_USER, "Software\\X", "ok"), "1");
+    EXPECT_EQ(ReadRegistryValueText(*store, HKEY_CURRENT_USER, "Software\\X", "bad"), "");
+
+    EXPECT_EQ(Create(*store, "Software\\Y"), 0u);
+    const std::string refused = store->TakeRefusedWrite();
+    EXPECT_NE(refused.find(where), std::string::npos) << refused;
+    EXPECT_NE(refused.find("Mend that line"), std::string::npos) << refused;
+    auto setOk = [&](std::int64_t v) { WriteRegistryValue(*store, HKEY_CURRENT_USER, "Software\\X", "ok", v, 4); };
+    setOk(2);
+    EXPECT_EQ(store->LastErrorText(), where);
+    EXPECT_NE(store->TakeRefusedWrite(), "");
+    EXPECT_EQ(ReadFile(path), bad);
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
+
+    // Mended by someone else: written again. Damaged again: refused again.
+    std::string mended = bad;
+    mended.replace(mended.find("zzzz"), 4, "3");
+    WriteFile(path, mended);
+    setOk(2);
+    EXPECT_EQ(store->TakeRefusedWrite(), "");
+    EXPECT_EQ(store->UnwritableReason(), "");
+    EXPECT_EQ(ReadRegistryValueText(*OpenStore(path), HKEY_CURRENT_USER, "Software\\X", "ok"), "2");
+    WriteFile(path, ReadFile(path) + "\"tail\"=\"t\" junk\n");
+    setOk(4);
+    EXPECT_NE(store->TakeRefusedWrite().find("text after the data"), std::string::npos);
+    EXPECT_EQ(ReadRegistryValueText(*store, HKEY_CURRENT_USER, "Software\\X", "ok"), "2");
+}
+
+// Keys beyond the platform's limits are read, so that they can be mended; the
+// file is then not written. Nothing recurses over the depth.
+TEST(FileStore, AStoreHoldingAKeyTooDeepIsReadButNotWritten) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += i ? "\\\\k" : "k";
+    WriteFile(path, "WINE REGISTRY Version 2\n\n[" + deep + "] 1796554876\n\"v\"=dword:00000007\n");
+    {
+        auto store = OpenStore(path);
+        ASSERT_TRUE(store);
+        std::string path600;
+        for (int i = 0; i < 600; ++i) path600 += i ? "\\k" : "k";
+        HKEY k = 0;
+        ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, path600, &k), 0);
+        EXPECT_EQ(SubkeyNames(*store, k), std::vector<std::string>{"k"});
+        EXPECT_EQ(Create(*store, "Other"), 0u);
+        EXPECT_NE(store->TakeRefusedWrite().find(":3: Key path deeper than 512 levels"), std::string::npos);
+        store->RegCloseKey(k);
+    }  // and the deep hive is freed
+}
+
+TEST(FileStore, WhatIsNoFileIsRefusedWithoutWaiting) {
+    TempDir dir;
+    std::string error;
+    const std::string fifo = dir.file("fifo.reg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(FileStore::Open(fifo, error, nullptr, &SeedNewStore));  // never waits for a writer
+    EXPECT_NE(error.find("is a named pipe, and the store must be a regular file"), std::string::npos) << error;
+
+    const std::string folder = dir.file("folder.reg");
+    std::filesystem::create_directory(folder);
+    EXPECT_FALSE(FileStore::Open(folder, error, nullptr, &SeedNewStore));
+    EXPECT_NE(error.find("is a folder"), std::string::npos) << error;
+
+    // A link that points nowhere is said to be one; nothing is made in its place.
+    const std::string link = dir.file("link.reg");
+    std::filesystem::create_symlink(dir.file("gone/user.reg"), link);
+    EXPECT_FALSE(FileStore::Open(link, error, nullptr, &SeedNewStore));
+    EXPECT_EQ(error, "cannot read " + link + ": it is a symbolic link to " + dir.file("gone/user.reg") +
+                         ", which does not exist. Restore what it points to, or remove the link to start a new store.");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("gone")));
+
+    // Replaced by a pipe after it was opened: refused too.
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    ASSERT_TRUE(store);
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(Get(*store, "x"), "");
+    Put(*store, "x", 1);
+    const std::string refused = store->TakeRefusedWrite();
+    EXPECT_NE(refused.find("is a named pipe, and the store must be a regular file"), std::string::npos) << refused;
+    EXPECT_EQ(refused.find("disk has room"), std::string::npos) << refused;  // no advice that does not fit
+}
+
+// A lock held by another program: a write waits a bounded time, then is refused
+// with a message that says the store is in use.
+TEST(FileStore, ALockHeldElsewhereIsWaitedForABoundedTime) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    store->SetLockWait(std::chrono::milliseconds(300));
+    const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    const std::string before = ReadFile(path);
+    const auto start = std::chrono::steady_clock::now();
+    Put(*store, "x", 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    const std::string refused = store->TakeRefusedWrite();
+    EXPECT_NE(refused.find(path + " is in use by another program"), std::string::npos) << refused;
+    EXPECT_EQ(ReadFile(path), before);
+    ::close(other);
+    Put(*store, "x", 1);
+    EXPECT_EQ(store->TakeRefusedWrite(), "");
+    EXPECT_EQ(Get(*OpenStore(path), "x"), "1");
 }
 
 TEST(FileStore, AGuardThatSaysNoStopsEveryWriteButNoRead) {
@@ -295,6 +414,44 @@ TEST(FileStore, TwoProcessesWritingAtOnceBothLand) {
     for (int i = 0; i < kWrites; ++i) {
         EXPECT_EQ(Get(*store, "p" + std::to_string(i)), std::to_string(i));
         EXPECT_EQ(Get(*store, "q" + std::to_string(i)), std::to_string(i));
+    }
+}
+
+// Writers started at once on a store that does not exist yet: one creates it,
+// and every write of every writer lands.
+TEST(FileStore, WritersRacingToCreateTheStoreAllSucceed) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    constexpr int kWriters = 8, kRounds = 12;
+    for (int round = 0; round < kRounds; ++round) {
+        std::filesystem::remove(path);
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        std::vector<pid_t> children;
+        for (int w = 0; w < kWriters; ++w) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                char go = 0;
+                ::close(gate[1]);
+                if (::read(gate[0], &go, 1) < 0) ::_exit(3);
+                for (int i = 0; i < 4; ++i) {
+                    std::string error;
+                    auto store = FileStore::Open(path, error, nullptr, &SeedNewStore);
+                    if (!store) ::_exit(2);
+                    Put(*store, "w" + std::to_string(w) + "." + std::to_string(i), i);
+                    if (!store->TakeRefusedWrite().empty()) ::_exit(1);
+                }
+                ::_exit(0);
+            }
+            children.push_back(pid);
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);  // all start at once
+        for (pid_t pid : children) ASSERT_TRUE(EndedWell(pid)) << "round " << round;
+        auto store = OpenStore(path);
+        for (int w = 0; w < kWriters; ++w)
+            for (int i = 0; i < 4; ++i) ASSERT_EQ(Get(*store, "w" + std::to_string(w) + "." + std::to_string(i)), std::to_string(i));
+        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
     }
 }
 

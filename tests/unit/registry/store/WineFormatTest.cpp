@@ -1,6 +1,9 @@
 // Reading and writing Wine's registry text format, checked against files Wine wrote.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "registry/store/FileStore.h"
 #include "registry/store/HiveRegistry.h"
 #include "registry/store/Unicode.h"
@@ -251,12 +254,13 @@ TEST(WineFormat, FilesWineWouldRejectOrCouldNotTakeAreRefusedWithTheirLine) {
         std::string text;
         std::size_t line;
         std::string message;
+        bool partlyRead = true;  // false: Wine rejects the file whole
     };
     const std::vector<Case> cases = {
-        {"\xef\xbb\xbfWINE REGISTRY Version 2\n", 1, "not a valid registry file"},
-        {"WINE REGISTRY Version 2 \n", 1, "not a valid registry file"},
-        {"", 1, "not a valid registry file"},
-        {"Windows Registry Editor Version 5.00\n", 1, "not a valid registry file"},
+        {"\xef\xbb\xbfWINE REGISTRY Version 2\n", 1, "not a valid registry file", false},
+        {"WINE REGISTRY Version 2 \n", 1, "not a valid registry file", false},
+        {"", 1, "not a valid registry file", false},
+        {"Windows Registry Editor Version 5.00\n", 1, "not a valid registry file", false},
         {"WINE REGISTRY Version 2\n\n[A]\n\"*\"=DWORD:00000004\n", 4, "Malformed value '\"*\"=DWORD:00000004'"},
         {"WINE REGISTRY Version 2\n[A]\n*=dword:00000004\n", 3, "Unrecognized input '*=dword:00000004'"},
         {"WINE REGISTRY Version 2\n\"orphan\"=dword:00000001\n", 2, "Value without key"},
@@ -273,7 +277,156 @@ TEST(WineFormat, FilesWineWouldRejectOrCouldNotTakeAreRefusedWithTheirLine) {
         EXPECT_FALSE(LoadRegistryText(c.text, hive, layout, error)) << c.text;
         EXPECT_EQ(error.line, c.line) << c.text;
         EXPECT_EQ(error.message.rfind(c.message, 0), 0u) << error.message;
+        EXPECT_EQ(error.partlyRead, c.partlyRead) << c.text;
     }
+}
+
+// A line that would not be written back as it reads (Wine would read something
+// else than it says, or something in it would be lost) leaves the file readable
+// but not writable, and the error names the first such line.
+TEST(WineFormat, LinesThatWouldChangeWhenWrittenLeaveTheFileReadOnly) {
+    struct Case {
+        std::string line;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"\"x\"=dword:zzzz", "Malformed value: not a hexadecimal number"},
+        {"\"x\"=dword:00000004 junk", "Malformed value: not a hexadecimal number"},
+        {"\"x\"=dword:0x", "Malformed value: not a hexadecimal number"},
+        {"\"x\"=dword:123456789abc", "Malformed value: the number does not fit in 32 bits"},
+        {"\"x\"=\"a\" junk", "Malformed value: text after the data"},
+        {"\"x\"=str(2):\"a\"\"", "Malformed value: text after the data"},
+        {"\"x\"=\"\\q\"", "Malformed value: unknown escape \\q"},
+        {"\"x\"=\"\\x\"", "Malformed value: \\x without hexadecimal digits"},
+        {"\"x\"=\"bad \xc3(\"", "Malformed value: not valid UTF-8"},
+        {"\"b\xff" "ad\"=dword:00000001", "Malformed value name: not valid UTF-8"},
+        {"\"n\\%\"=dword:00000001", "Malformed value name: unknown escape \\%"},
+        {"\"x\"=hex:01,02 junk", "Malformed value"},
+        {"\"x\"=hex:01,\\ junk", "Malformed value"},
+        {"\"x\"=DWORD:00000004", "Malformed value"},
+        {"x=dword:00000004", "Unrecognized input"},
+        {std::string("\"x\"=\"a\0b\"", 9), "Unrecognized input: a NUL byte"},
+        {"#time=zz", "Malformed time"},
+        {"#class=\"c\" junk", "Malformed class: text after the class"},
+        {"#linked", "Malformed option"},
+        {"[Software\\\\b\xff" "ad]", "Malformed key: not valid UTF-8"},
+        {"[Software\\Microsoft]", "Malformed key: unknown escape \\M"},
+    };
+    for (const Case& c : cases) {
+        const std::string text = "WINE REGISTRY Version 2\n[Software\\\\Kept] 1796554876\n\"before\"=dword:00000001\n" +
+                                 c.line + "\n\"after\"=dword:00000002\n[Software\\\\Next]\n\"n\"=dword:00000003\n";
+        Hive hive;
+        FileLayout layout;
+        ParseError error;
+        EXPECT_FALSE(LoadRegistryText(text, hive, layout, error)) << c.line;
+        EXPECT_TRUE(error.partlyRead) << c.line;
+        EXPECT_EQ(error.line, 4u) << c.line;
+        EXPECT_EQ(error.message.rfind(c.message + " '", 0), 0u) << c.line << " gave " << error.message;
+        // Everything else is read as Wine reads it; the values after a key line
+        // that was left out go with it.
+        EXPECT_NE(ValueAt(hive, u"Software\\Kept", u"before"), nullptr) << c.line;
+        EXPECT_EQ(ValueAt(hive, u"Software\\Kept", u"after") != nullptr, c.line[0] != '[') << c.line;
+        EXPECT_NE(ValueAt(hive, u"Software\\Next", u"n"), nullptr) << c.line;
+        EXPECT_EQ(ValueAt(hive, u"Software\\Kept", u"x"), nullptr) << c.line;
+    }
+}
+
+// What Wine writes, and what it reads just as written, stays writable.
+TEST(WineFormat, InputThatReadsAsItSaysStaysWritable) {
+    const std::string text =
+        "WINE REGISTRY Version 2\n"
+        "#arch=win64\n"
+        "[Software\\\\A\\[b\\] \\\"q\\\" \\x1f600 \\7] 1796554876 trailing words\n"
+        "#time=1dd85711d4b34f6\n"
+        "#class=\"c\\\"l\\\\s\"\n"
+        "#unknown=option\n"
+        "\"\\[n\\]\"=\"\\a\\b\\t\\n\\v\\f\\r\\e \\0017 \\18 \\777 \\x00e9a \\xd83d\\xde00 \x7f caf\xc3\xa9\"  \n"
+        "\"d\"=dword: 0X1234abcd\n"
+        "\"e\"=dword:\n"
+        "\"h\"=hex(12345):0A, 0b ,\\\n"
+        "   FF\n"
+        "@=str(7):\"a\\0b\\0\"\n";
+    Hive hive;
+    FileLayout layout;
+    ParseError error;
+    ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.line << ": " << error.message;
+    const HiveKey* key = hive.Find(u"Software\\A[b] \"q\" \x1f60" u"0 \x07");
+    ASSERT_NE(key, nullptr);
+    ASSERT_NE(key->keyClass, nullptr);
+    EXPECT_EQ(*key->keyClass, u"c\"l\\s");
+    EXPECT_NE(key->FindValue(u"[n]"), nullptr);
+    EXPECT_EQ(key->FindValue(u"d")->data, (std::vector<unsigned char>{0xcd, 0xab, 0x34, 0x12}));
+    EXPECT_EQ(key->FindValue(u"h")->data, (std::vector<unsigned char>{0x0a, 0x0b, 0xff}));
+    EXPECT_EQ(SaveRegistryText(hive, layout), text);
+}
+
+TEST(WineFormat, AnErrorQuotesAShortEscapedPrefixOfItsLine) {
+    const std::string line = "\"x\"=\"\x1b[2J\x1b]0;title\x07" + std::string(5000, 'a') + "\" junk";
+    Hive hive;
+    FileLayout layout;
+    ParseError error;
+    EXPECT_FALSE(LoadRegistryText("WINE REGISTRY Version 2\n[A]\n" + line + "\n", hive, layout, error));
+    EXPECT_LT(error.message.size(), 160u);
+    EXPECT_NE(error.message.find("\\x1b[2J\\x1b]0;title\\x07aaa"), std::string::npos) << error.message;
+    EXPECT_EQ(error.message.substr(error.message.size() - 4), "...'");
+    for (char c : error.message) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << error.message;
+}
+
+// A store file may hold keys deeper or longer than the platform allows: they are
+// read (so the user can see and mend them) without any walk recursing, but the
+// file is not written.
+TEST(WineFormat, KeysBeyondThePlatformsLimitsAreReadButLeaveTheFileReadOnly) {
+    auto chain = [](std::size_t levels, const std::string& name) {
+        std::string path;
+        for (std::size_t i = 0; i < levels; ++i) path += (i ? "\\\\" : "") + name;
+        return "WINE REGISTRY Version 2\n\n[" + path + "] 1796554876\n\"v\"=dword:00000001\n";
+    };
+    struct Case {
+        std::string text;
+        bool writable;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {chain(512, "k"), true, ""},
+        {chain(513, "k"), false, "Key path deeper than 512 levels"},
+        {chain(100000, "k"), false, "Key path deeper than 512 levels"},
+        {chain(2, std::string(255, 'n')), true, ""},
+        {chain(2, std::string(256, 'n')), false, "Key name longer than 255 characters"},
+        {"WINE REGISTRY Version 2\n[A]\n\"" + std::string(16384, 'v') + "\"=dword:00000001\n", false,
+         "Value name longer than 16383 characters"},
+    };
+    for (const Case& c : cases) {
+        Hive hive;
+        FileLayout layout;
+        ParseError error;
+        EXPECT_EQ(LoadRegistryText(c.text, hive, layout, error), c.writable) << error.message;
+        if (c.writable) continue;
+        EXPECT_TRUE(error.partlyRead);
+        EXPECT_EQ(error.message.rfind(c.message, 0), 0u) << error.message;
+        // The deepest key is there, with its value.
+        const HiveKey* key = &hive.Root();
+        while (!key->children.empty()) key = key->children.begin()->get();
+        EXPECT_EQ(key->values().size(), 1u);
+    }
+}
+
+// Values come in any order and any number; they are kept in the registry's order,
+// a name given twice keeping its first spelling and its last data.
+TEST(WineFormat, ManyValuesInAnyOrderAreSortedOnce) {
+    std::string text = "WINE REGISTRY Version 2\n[Big]\n";
+    constexpr int kValues = 20000;
+    for (int i = kValues - 1; i >= 0; --i) text += "\"v" + std::to_string(i * 7919 % kValues) + "\"=dword:00000001\n";
+    text += "\"V5\"=dword:00000002\n";
+    Hive hive;
+    FileLayout layout;
+    ParseError error;
+    ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.message;
+    const HiveKey* big = hive.Find(u"Big");
+    ASSERT_EQ(big->values().size(), static_cast<std::size_t>(kValues));
+    EXPECT_TRUE(std::is_sorted(big->values().begin(), big->values().end(), NameLess{}));
+    EXPECT_EQ(big->FindValue(u"v5")->name, u"v5");
+    EXPECT_EQ(big->FindValue(u"v5")->data[0], 2);
+    EXPECT_EQ(big->ValueAt(kValues - 1), &*std::prev(big->values().end()));
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+// The guard against writing behind a running wine server: the server is found
+// whoever owns the prefix and wherever Wine keeps it, and a link to a prefix's
+// user.reg counts as that prefix.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "registry/store/StoreLocation.h"
+#include "registry/store/WinePrefix.h"
+#include "tests/unit/TestSupport.h"
+
+namespace moatgate {
+namespace {
+
+using namespace test;
+
+// Another process holding the write lock a running server holds on its lock file.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& file) {
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(file.c_str(), O_RDWR | O_CREAT, 0600);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            const char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 1 : 0;
+            if (::write(ready[1], &ok, 1) != 1 || !ok) ::_exit(1);
+            for (;;) ::pause();
+        }
+        char ok = 0;
+        ::close(ready[1]);
+        if (::read(ready[0], &ok, 1) != 1 || !ok) Stop();
+        ::close(ready[0]);
+    }
+    ~LockHolder() { Stop(); }
+    bool Holding() const { return pid_ > 0; }
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::string ServerName(const std::string& prefix) {
+    struct stat st {};
+    ::stat(prefix.c_str(), &st);
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return name;
+}
+
+TEST(WinePrefix, TheServerIsLookedForUnderThePrefixOwnersUidAndInDebiansFolder) {
+    TempDir tmp, home;
+    const std::string prefix = home.file("prefix");
+    std::filesystem::create_directory(prefix);
+    // Root running the tool on a user's prefix: that user's server counts.
+    unsigned owner = ::getuid();
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown(prefix.c_str(), 4242, 4242), 0);
+        owner = 4242;
+    }
+    const std::string own = tmp.file(".wine-" + std::to_string(owner) + "/" + ServerName(prefix));
+    const std::vector<std::string> folders = WineServerFolders(prefix, tmp.path().string());
+    EXPECT_NE(std::find(folders.begin(), folders.end(), own), folders.end());
+    EXPECT_FALSE(WineServerRunning(prefix, tmp.path().string()));
+    {
+        LockHolder server(own + "/lock");
+        ASSERT_TRUE(server.Holding());
+        EXPECT_TRUE(WineServerRunning(prefix, tmp.path().string()));
+    }
+    EXPECT_FALSE(WineServerRunning(prefix, tmp.path().string()));  // the lock file stays, unlocked
+
+    // Debian's Wine keeps it in a folder of its own, named in the prefix.
+    WriteFile(prefix + "/wineserver", "wine-AbC123");
+    LockHolder debian(tmp.file("wine-AbC123/" + ServerName(prefix) + "/lock"));
+    ASSERT_TRUE(debian.Holding());
+    EXPECT_TRUE(WineServerRunning(prefix, tmp.path().string()));
+}
+
+TEST(WinePrefix, ALinkToAPrefixsUserRegIsGuardedAsThatPrefix) {
+    TempDir dir;
+    const std::filesystem::path prefix = dir.path() / "prefix", other = dir.path() / "elsewhere";
+    std::filesystem::create_directories(prefix);
+    std::filesystem::create_directories(other);
+    WriteFile((prefix / "system.reg").string(), "WINE REGISTRY Version 2\n");
+    WriteFile((prefix / "user.reg").string(), "WINE REGISTRY Version 2\n");
+    std::filesystem::create_symlink(prefix / "user.reg", other / "user.reg");
+    const std::string real = std::filesystem::canonical(prefix).string();
+
+    EXPECT_EQ(WinePrefixOf((other / "user.reg").string()), real);
+    EXPECT_EQ(WinePrefixOf((prefix / "user.reg").string()), real);
+    EXPECT_EQ(GuardedPrefixes({(other / "user.reg").string(), ""}), std::vector<std::string>{real});
+    // Named as a prefix of its own (WINEPREFIX) and leading into another: both count.
+    EXPECT_EQ(GuardedPrefixes({(other / "user.reg").string(), other.string()}),
+              (std::vector<std::string>{other.string(), real}));
+    EXPECT_EQ(GuardedPrefixes({(prefix / "user.reg").string(), prefix.string()}),
+              std::vector<std::string>{prefix.string()});
+    WriteFile((other / "plain.reg").string(), "WINE REGISTRY Version 2\n");
+    EXPECT_TRUE(GuardedPrefixes({(other / "plain.reg").string(), ""}).empty());
+}
+
+}  // namespace
+}  // namespace moatgate
