@@ -142,9 +142,14 @@ TEST(AddressSplit, NoAcceptedAddressReachesOutsideItsSiteKey) {
     for (int i = 0; i < 30000; ++i) {
         std::string typed = i % 3 ? "" : "http://";
         typed += pick(hostile, 1 + static_cast<int>(random() % 6));  // the first label, untested by the grammar
-        for (int label = 0, labels = 1 + static_cast<int>(random() % 4); label < labels; ++label)
-            typed += "." + pick(random() % 8 ? fair : hostile, 1 + static_cast<int>(random() % 5));
-        if (random() % 2) typed += "/" + pick(hostile, static_cast<int>(random() % 6));
+        for (int label = 0, labels = 1 + static_cast<int>(random() % 4); label < labels; ++label) {
+            typed += '.';
+            typed += pick(random() % 8 ? fair : hostile, 1 + static_cast<int>(random() % 5));
+        }
+        if (random() % 2) {
+            typed += '/';
+            typed += pick(hostile, static_cast<int>(random() % 6));
+        }
         const AddressCheck c = CheckAndSplitAddress(typed);
         if (c.verdict != AddressVerdict::Accepted) continue;
         ++accepted;
