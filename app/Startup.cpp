@@ -18,6 +18,16 @@ std::unique_ptr<RegistryApi> OpenStoreOrExplain(const EnvLookup& env, MessageBox
     return store;
 }
 
+void TellIfReadOnly(const RegistryApi& store, MessageBoxes& boxes) {
+    const std::string why = store.UnwritableReason();
+    if (why.empty()) return;
+    boxes.Tell(QStringLiteral("Moatgate could read the settings it manages only in part:\n\n%1\n\n"
+                              "It shows what it could read, but changes nothing until that line is mended "
+                              "(or the file is moved away to start afresh).")
+                   .arg(QString::fromStdString(why)),
+               QStringLiteral("Moatgate"), MessageBoxes::Icon::Exclamation);
+}
+
 ProgramLocation RunningProgram() {
     const QFileInfo file(QCoreApplication::applicationFilePath());
     return {QDir::toNativeSeparators(file.absolutePath()).toStdString(), file.completeBaseName().toStdString(),

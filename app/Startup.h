@@ -16,6 +16,11 @@ namespace moatgate {
 // where); nothing is written then.
 std::unique_ptr<RegistryApi> OpenStoreOrExplain(const EnvLookup& env, MessageBoxes& boxes);
 
+// Tells the user, before the window opens, when the store could be read only in
+// part: what is shown is incomplete and no change can be made until the file is
+// mended. Nothing is said when the store is whole.
+void TellIfReadOnly(const RegistryApi& store, MessageBoxes& boxes);
+
 // The folder and name of the running program file.
 ProgramLocation RunningProgram();
 

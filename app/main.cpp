@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
     moatgate::QtMessageBoxes boxes;
     auto store = moatgate::OpenStoreOrExplain([](const char* name) { return std::getenv(name); }, boxes);
     if (!store) return 1;
+    // The login check stays quiet when protection is in place; a damaged store is
+    // told whenever the window is wanted.
+    if (arguments != "Startup") moatgate::TellIfReadOnly(*store, boxes);
     moatgate::FormX form(*store, boxes);
     moatgate::PlatformBrowsers browsers;
     moatgate::DesktopHelpViewer help;

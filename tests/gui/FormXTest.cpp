@@ -234,14 +234,23 @@ private slots:
         QVERIFY(OpenStoreOrExplain(env, explain));
         QCOMPARE(explain.shown.size(), 1);
 
-        // A line that cannot be taken as written: the rest is read and shown; the
-        // refusal comes with the first change.
+        TellIfReadOnly(*OpenStoreOrExplain(env, explain), explain);  // whole: nothing to say
+        QCOMPARE(explain.shown.size(), 1);
+
+        // A line that cannot be taken as written: the rest is read and shown, and
+        // the user is told before the window opens that nothing can be changed.
         const std::string partly = "WINE REGISTRY Version 2\n[Software\\\\X]\n\"x\"=DWORD:1\n";
         test::WriteFile(path, partly);
         auto store = OpenStoreOrExplain(env, explain);
         QVERIFY(store);
         QCOMPARE(explain.shown.size(), 1);
         QVERIFY(store->UnwritableReason().find(path + ":3: Malformed value") == 0);
+        TellIfReadOnly(*store, explain);
+        QCOMPARE(explain.shown.size(), 2);
+        QCOMPARE(explain.shown[1].icon, MessageBoxes::Icon::Exclamation);
+        QVERIFY(explain.shown[1].prompt.contains(QString::fromStdString(path + ":3: Malformed value")));
+        QVERIFY(explain.shown[1].prompt.contains(QStringLiteral("changes nothing until that line is mended")));
+        QCOMPARE(test::ReadFile(path), partly);
     }
 
     void theWindowKeepsItsArrangementAsItIsResized() {
