@@ -62,8 +62,13 @@ ZoneNumber ChosenZone(const QRadioButton* trusted, const QRadioButton* unclassif
 }
 
 std::string SiteKey(const QString& domain, const QString& subdomain) {
-    std::string key = std::string(kZoneMapKey) + "\\" + domain.toStdString();
-    if (!subdomain.isEmpty()) key += "\\" + subdomain.toStdString();
+    std::string key(kZoneMapKey);
+    key += '\\';
+    key += domain.toStdString();
+    if (!subdomain.isEmpty()) {
+        key += '\\';
+        key += subdomain.toStdString();
+    }
     return key;
 }
 
