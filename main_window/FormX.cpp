@@ -27,7 +27,7 @@ FormX::FormX(RegistryApi& reg, MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent), reg_(reg), boxes_(boxes), dialogs_(*this, reg, boxes) {
     setObjectName(QStringLiteral("FormX"));
     setWindowTitle(QStringLiteral("MOATGATE - Script Security and Trusted Sites Manager"));
-    setWindowIcon(images_.Picture(2));
+    setWindowIcon(QIcon(QStringLiteral(":/desktop/io.github.moatgate.Moatgate.svg")));
     resize(Px(design::kClientWidth), Px(design::kClientHeight));
 
     model_ = new SiteListModel(list_, images_, this);

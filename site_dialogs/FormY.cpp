@@ -33,7 +33,7 @@ FormY::FormY(MainWindow& main, RegistryApi& reg, SiteDialogs& dialogs)
     setObjectName(QStringLiteral("FormY"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Verify subdomain and access type listing"));
-    setWindowIcon(main_.ImageList11().Picture(kZoneTrusted));
+    setWindowIcon(QIcon(QStringLiteral(":/desktop/io.github.moatgate.Moatgate.svg")));
 
     Label1 = Named(new QLabel(QStringLiteral("Listing the SubDomain:"), this), QStringLiteral("Label1"));
     lblSubDomain = Named(new QLabel(this), QStringLiteral("lblSubDomain"));

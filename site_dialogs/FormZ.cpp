@@ -31,7 +31,7 @@ FormZ::FormZ(MainWindow& main, RegistryApi& reg, MessageBoxes& boxes, SiteDialog
     setObjectName(QStringLiteral("FormZ"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Verify Generalised Domain Listing"));
-    setWindowIcon(main_.ImageList11().Picture(kZoneTrusted));
+    setWindowIcon(QIcon(QStringLiteral(":/desktop/io.github.moatgate.Moatgate.svg")));
 
     Label1 = Named(new QLabel(QStringLiteral("Listing the SubDomain:"), this), "Label1");
     lblSubDomain = Named(new TagLabel(this), "lblSubDomain");
