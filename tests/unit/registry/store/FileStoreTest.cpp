@@ -108,6 +108,49 @@ TEST(FileStore, NewStoreIsSeededPrivateAndWineReadable) {
     EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, button, "Default Visible"), "Yes");
 }
 
+// A store file removed after it was opened (by the user, to start afresh) is made
+// again by the next write, as a new store is, and that write goes into it.
+TEST(FileStore, AStoreRemovedAfterItWasOpenedIsMadeAgainByTheNextWrite) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    Put(*store, "old", 1);
+    std::filesystem::remove(path);
+    HKEY k = Create(*store, std::string(kZoneMapKey));
+    ASSERT_NE(k, 0u) << store->TakeRefusedWrite();
+    EXPECT_EQ(SetDword(*store, k, "new", 2), 0);
+    store->RegCloseKey(k);
+    auto again = OpenStore(path);
+    EXPECT_EQ(Get(*again, "new"), "2");
+    EXPECT_EQ(Get(*again, "old"), "");
+    EXPECT_EQ(ReadRegistryValueText(*again, HKEY_CURRENT_USER, kProtocolDefaultsKey, "http"), "3");  // seeded
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
+}
+
+// A program started without standard input (as at login) gets descriptor 0 for
+// the first file it opens: the store closes that one as any other, so no file and
+// no lock on the store's folder stays held.
+TEST(FileStore, DescriptorZeroIsClosedAsAnyOther) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(0);
+        std::string error;
+        auto store = FileStore::Open(path, error, nullptr, &SeedNewStore);  // the folder is opened first
+        if (!store) ::_exit(2);
+        if (::fcntl(0, F_GETFD) != -1) ::_exit(3);
+        Put(*store, "x", 1);
+        if (!store->TakeRefusedWrite().empty()) ::_exit(4);
+        ::_exit(::fcntl(0, F_GETFD) == -1 ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Get(*OpenStore(path), "x"), "1");
+}
+
 TEST(FileStore, WritesKeepPermissionsAndLeaveNoTemporaryFiles) {
     TempDir dir;
     const std::string path = dir.file("user.reg");
@@ -259,6 +302,8 @@ TEST(FileStore, WhatIsNoFileIsRefusedWithoutWaiting) {
     std::filesystem::remove(path);
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(Get(*store, "x"), "");
+    HKEY k = 0;
+    EXPECT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "Software", &k), ERROR_ACCESS_DENIED);  // as a write is refused
     Put(*store, "x", 1);
     const std::string refused = store->TakeRefusedWrite();
     EXPECT_NE(refused.find("is a named pipe, and the store must be a regular file"), std::string::npos) << refused;
