@@ -96,6 +96,7 @@ TEST_F(RegToolTest, AddStoresEachTypeAndRefusesBadInputWithoutChanges) {
         {{"/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%TEMP%\\x"}, "    e    REG_EXPAND_SZ    %TEMP%\\x"},
         {{"/v", "d", "/t", "reg_dword", "/d", "0x10000"}, "    d    REG_DWORD    0x10000"},
         {{"/v", "dd", "/t", "REG_DWORD", "/d", "4294967295"}, "    dd    REG_DWORD    0xffffffff"},
+        {{"/v", "o", "/t", "REG_DWORD", "/d", "010"}, "    o    REG_DWORD    0xa"},  // decimal, not octal
         {{"/v", "b", "/t", "REG_BINARY", "/d", "0000010A"}, "    b    REG_BINARY    0000010A"},
         {{"/v", "m", "/t", "REG_MULTI_SZ", "/s", "|", "/d", "one|two"}, "    m    REG_MULTI_SZ    one\\0two"},
         {{"/v", "q", "/t", "REG_QWORD", "/d", "0x100000000"}, "    q    REG_QWORD    0x100000000"},
@@ -201,6 +202,8 @@ TEST_F(RegToolTest, ImportHandlesOldFilesDeletionsAndContinuations) {
               "\"Caf\xe9\"=\"cr\xe8me\"\r\n"  // Latin-1, as old files in a Western code page are
               "\"wrapped\"=hex:01,02,\\\r\n"
               "    03,04\r\n"
+              "\"commented\"=hex:05,\\ ; the rest follows\r\n"
+              "    06\r\n"
               "[-HKEY_CURRENT_USER\\Software\\Test\\subkey]\r\n"
               "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\"
               "bad.example]\r\n"
@@ -210,12 +213,49 @@ TEST_F(RegToolTest, ImportHandlesOldFilesDeletionsAndContinuations) {
     EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software\\Test", "/s"}).out,
               "\nHKEY_CURRENT_USER\\Software\\Test\n"
               "    Caf\xc3\xa9    REG_SZ    cr\xc3\xa8me\n"
+              "    commented    REG_BINARY    0506\n"
               "    Test2    REG_DWORD    0x123\n"
               "    wrapped    REG_BINARY    01020304\n\n");
     EXPECT_NE(Tool(reg, {"query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
                              "Settings\\ZoneMap\\Domains\\bad.example"})
                   .out.find("*    REG_DWORD    0x4"),
               std::string::npos);
+}
+
+// A file saved as UTF-8 by an editor, with or without the byte-order mark some
+// editors put in front, is read as UTF-8.
+TEST_F(RegToolTest, ImportReadsUtf8WithOrWithoutAByteOrderMark) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Utf8]\r\n"
+                             "\"Caf\xc3\xa9\"=\"cr\xc3\xa8me\"\r\n";
+    for (const std::string& mark : {std::string("\xef\xbb\xbf"), std::string()}) {
+        const std::string file = dir.file("utf8.reg");
+        WriteFile(file, mark + text);
+        const Result r = Tool(reg, {"import", file});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software\\Utf8"}).out,
+                  "\nHKEY_CURRENT_USER\\Software\\Utf8\n    Caf\xc3\xa9    REG_SZ    cr\xc3\xa8me\n\n");
+        EXPECT_EQ(Tool(reg, {"delete", "HKCU\\Software\\Utf8", "/f"}).code, 0);
+    }
+}
+
+// A deletion the store refuses fails the command: nothing is reported as done.
+TEST(RegToolDelete, AValueTheStoreRefusesToDeleteFailsTheCommand) {
+    struct RefusingStore : MemoryStore {
+        LONG RegDeleteValueA(HKEY key, std::string_view name) override {
+            return name == "b" ? ERROR_ACCESS_DENIED : MemoryStore::RegDeleteValueA(key, name);
+        }
+    } reg;
+    HKEY k = Create(reg, "Software\\Three");
+    for (const char* name : {"a", "b", "c"}) SetDword(reg, k, name, 1);
+    reg.RegCloseKey(k);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"delete", "HKCU\\Software\\Three", "/va", "/f"},
+                                                 std::vector<std::string>{"delete", "HKCU\\Software\\Three", "/v", "b", "/f"}}) {
+        const Result r = Tool(reg, args);
+        EXPECT_EQ(r.code, 1) << args[2];
+        EXPECT_EQ(r.out, "") << args[2];
+        EXPECT_NE(r.err.find("Cannot delete from HKEY_CURRENT_USER\\Software\\Three (status 5)"), std::string::npos)
+            << r.err;
+    }
 }
 
 TEST(RegToolImport, ABadFileChangesNothingAtAll) {
