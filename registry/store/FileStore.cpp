@@ -284,7 +284,7 @@ LONG FileStore::PrepareWrite() {
             return Fail(ERROR_ACCESS_DENIED, path_ + " is read-only: its owner has not allowed it to be written. "
                                              "To let Moatgate change it, make it writable (chmod u+w '" + path_ +
                                              "') and try again.");
-        if (::access(path_.c_str(), W_OK) != 0)
+        if (calls_.access(path_.c_str(), W_OK) != 0)
             return Fail(ERROR_ACCESS_DENIED, path_ + " is not writable for you. Run Moatgate as the user who owns "
                                              "it, or let that user change it.");
         lockFd_ = fd.release();
@@ -366,18 +366,18 @@ LONG FileStore::WriteReplacement(const std::string& text, unsigned mode, const O
     if (owner && (owner->uid != ::geteuid() || owner->gid != ::getegid()))
         if (::fchown(fd.get(), owner->uid, owner->gid) != 0) { /* keep the new owner */ }
     if (!WriteAll(fd.get(), text)) return abandon("write");
-    if (::fsync(fd.get()) != 0) return abandon("fsync");
+    if (calls_.fsync(fd.get()) != 0) return abandon("fsync");
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return abandon("stat");
     if (exclusive) {
         // A new store: never replace one that another process created meanwhile.
         if (::link(temp.c_str(), path_.c_str()) != 0 && errno != EEXIST) return abandon("link");
         ::unlink(temp.c_str());
-    } else if (::rename(temp.c_str(), path_.c_str()) != 0) {
+    } else if (calls_.rename(temp.c_str(), path_.c_str()) != 0) {
         return abandon("rename");
     }
     Fd dir(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
+    if (dir.get() >= 0) calls_.fsync(dir.get());
     if (written) *written = IdentityOf(st);
     return ERROR_SUCCESS;
 }

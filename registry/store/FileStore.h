@@ -6,8 +6,10 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -43,6 +45,15 @@ public:
     // How long a write waits for a lock that another program holds on an
     // unchanging file before it gives up (5 s unless set).
     void SetLockWait(std::chrono::milliseconds wait) { lockWait_ = wait; }
+    // The calls by which a write reaches the disk, and the question whether the
+    // caller may write the file: tests replace them to see their order, to make
+    // them fail, and to ask as another user would be answered.
+    struct WriteCalls {
+        std::function<int(int fd)> fsync = &::fsync;
+        std::function<int(const char* from, const char* to)> rename = &::rename;
+        std::function<int(const char* path, int mode)> access = &::access;
+    };
+    void SetWriteCalls(WriteCalls calls) { calls_ = std::move(calls); }
 
 protected:
     LONG PrepareRead() override;
@@ -95,6 +106,7 @@ private:
     WriteGuard writeGuard_;
     NewStoreContents newContents_;
     std::chrono::milliseconds lockWait_{5000};
+    WriteCalls calls_;
 };
 
 }  // namespace moatgate

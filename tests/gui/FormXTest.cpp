@@ -95,6 +95,50 @@ private slots:
                             form.ImageList11().Picture(j).pixmap(16, 16).toImage());
     }
 
+    // Every control carries its design name, by which other programs (and these
+    // tests) find it; the commands share the switch's font.
+    void everyControlHasItsNameAndTheCommandsTheirFont() {
+        MemoryStore reg;
+        FormX form(reg, boxes);
+        const QList<QPair<QObject*, QString>> named = {
+            {form.LVw, "LVw"}, {form.txtURL, "txtURL"}, {form.cmdSecure, "cmdSecure"}, {form.cmdTrust, "cmdTrust"},
+            {form.cmdDeclassify, "cmdDeclassify"}, {form.cmdRestrict, "cmdRestrict"}, {form.cmdAdd, "cmdAdd"},
+            {form.cmdDelete, "cmdDelete"}, {form.cmdAddd, "cmdAddd"}, {form.cmdHelp, "cmdHelp"},
+            {form.cmdPrint, "cmdPrint"}, {form.rT, "rT"}, {form.pSecured, "pSecured"},
+            {form.pSemisecure, "pSemisecure"}, {form.pUnsecure, "pUnsecure"}, {form.lblWarning, "lblWarning"},
+            {form.Label9, "Label9"}, {form.ImageSecure, "ImageSecure"}, {form.Label8, "Label8"},
+            {form.Label7, "Label7"}, {form.Image7, "Image7"}, {form.Label6, "Label6"}, {form.Label2, "Label2"},
+            {form.Image6, "Image6"}, {form.Frame1, "Frame1"}, {form.Picture1, "Picture1"}, {form.Image1, "Image1"},
+            {form.Image2, "Image2"}, {form.Label1, "Label1"}, {form.Line1, "Line1"}, {form.Image3, "Image3"},
+            {form.Label3, "Label3"}, {form.Line2, "Line2"}, {form.Image4, "Image4"}, {form.Label4, "Label4"},
+            {form.Line3, "Line3"}, {form.Image5, "Image5"}, {form.Label5, "Label5"}};
+        for (const auto& [object, name] : named) {
+            QVERIFY2(object, qPrintable(name));
+            QCOMPARE(object->objectName(), name);
+            QCOMPARE(form.findChild<QObject*>(name), object);
+        }
+        for (QToolButton* command : {form.cmdSecure, form.cmdTrust, form.cmdDeclassify, form.cmdRestrict, form.cmdAdd,
+                                     form.cmdDelete, form.cmdHelp, form.cmdPrint}) {
+            const QFont font = command->font();
+            QCOMPARE(font.family(), QStringLiteral("MS Sans Serif"));
+            QCOMPARE(font.pointSizeF(), 8.25);
+            QVERIFY2(font.bold(), qPrintable(command->objectName()));
+        }
+    }
+
+    // A window too small for the resize rules keeps the columns as designed.
+    void aSmallWindowKeepsTheDesignColumns() {
+        MemoryStore reg;
+        FormX form(reg, boxes);
+        const int dpi = form.logicalDpiX();
+        form.resize(TwipsToPixels(9000, dpi), TwipsToPixels(4000, dpi));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.LVw->columnWidth(0), TwipsToPixels(1550, dpi));
+        QCOMPARE(form.LVw->columnWidth(1), TwipsToPixels(2820, dpi));
+        QCOMPARE(form.LVw->columnWidth(2), TwipsToPixels(4700, dpi));
+    }
+
     void rowsAreNeverEditedInPlace() {
         MemoryStore reg;
         Zone(reg, "a.example", "*", 2);

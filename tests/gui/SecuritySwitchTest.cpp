@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "main_window/FormX.h"
+#include "main_window/core/Twips.h"
 #include "registry/Registry.h"
 #include "registry/ScriptPolicy.h"
 #include "registry/SettingsKeys.h"
@@ -132,6 +133,14 @@ private slots:
             QVERIFY(panel->toolTip().isEmpty());
         const int dpi = form->logicalDpiX();
         QCOMPARE(form->pUnsecure->size(), QSize(1755 * dpi / 1440, 795 * dpi / 1440));
+        // The labels where they were drawn on their panels (twips: left, top, width, height).
+        auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
+        const QList<QPair<QLabel*, QRect>> drawn = {
+            {form->lblWarning, {60, 120, 975, 255}}, {form->Label9, {360, 420, 1275, 255}},
+            {form->Label2, {60, 120, 975, 255}},     {form->Label6, {240, 420, 1455, 255}},
+            {form->Label7, {60, 180, 1575, 255}},    {form->Label8, {660, 420, 975, 255}}};
+        for (const auto& [label, at] : drawn)
+            QCOMPARE(label->geometry(), QRect(px(at.x()), px(at.y()), px(at.width()), px(at.height())));
     }
 
     void panelClicksExplainAndOfferToRaise() {

@@ -119,6 +119,36 @@ private slots:
         QCOMPARE(form->txtURL->currentText(), QStringLiteral("http://aa.bb.cc"));  // keeps the trimmed address
     }
 
+    // Both dialogs carry the banner under its design names, and their buttons top
+    // to bottom as drawn: Cancel, (Advanced,) OK.
+    void theDialogsHaveTheirBannerAndButtonsAsDrawn() {
+        Start();
+        FormZ* z = Type(QStringLiteral("http://aa.bb.cc"));
+        QVERIFY(z);
+        auto banner = [](QWidget* dialog, QWidget* frame, QWidget* picture, QWidget* image) {
+            QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Frame4")), frame);
+            QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Picture1")), picture);
+            QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Image10")), image);
+            QCOMPARE(image->parentWidget(), picture);
+            QCOMPARE(picture->parentWidget(), frame);
+        };
+        banner(z, z->Frame4, z->Picture1, z->Image10);
+        QCOMPARE(z->Command2->text(), QStringLiteral("Cancel"));
+        QCOMPARE(z->Command3->text(), QStringLiteral("Advanced"));
+        QCOMPARE(z->Command1->text(), QStringLiteral("OK"));
+        QVERIFY(z->Command2->y() < z->Command3->y());
+        QVERIFY(z->Command3->y() < z->Command1->y());
+        QTest::mouseClick(z->Command3, Qt::LeftButton);
+        FormY* y = form->Dialogs().PerProtocol();
+        QVERIFY(y);
+        QVERIFY(QTest::qWaitForWindowExposed(y));
+        banner(y, y->Frame4, y->Picture1, y->Image10);
+        QCOMPARE(y->Command2->text(), QStringLiteral("Cancel"));
+        QCOMPARE(y->Command1->text(), QStringLiteral("OK"));
+        QVERIFY(y->Command2->y() < y->Command1->y());
+        y->Command2_Click();
+    }
+
     void longerHostsGoOnTheirGeneralisedSubdomain() {
         Start();
         FormZ* z = Type(QStringLiteral("aa.bb.cc.dd"));

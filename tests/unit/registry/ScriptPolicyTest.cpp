@@ -147,6 +147,8 @@ TEST_F(ScriptPolicy, WhatCannotBeShownSecuredIsNotSecured) {
     EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // missing
     SetBytes(reg, k, "1806", REG_SZ, "three");
     EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // no number
+    SetBytes(reg, k, "1806", REG_SZ, "3 or 0");
+    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // more than a number
     SetBytes(reg, k, "1806", REG_SZ, "3");
     EXPECT_EQ(ScriptPolicyState(reg), kSecured);  // a number, whatever its type
     reg.RegCloseKey(k);

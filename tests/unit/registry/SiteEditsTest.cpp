@@ -112,5 +112,16 @@ TEST_F(Sweep, DeletingAndAssigningActOnTheSelectedRowOnly) {
     EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, B + "\\bb.cc\\www", "http"), "4");
 }
 
+TEST_F(Sweep, TheOnlyRowOfAListIsAssignedAndDeletedToo) {
+    Zone("only.example", "*", 4);
+    SiteList rows = Rows();
+    ASSERT_EQ(rows.Count(), 1u);
+    rows.SelectOnly(1);
+    AssignZone(reg, rows, kZoneTrusted);
+    EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, B + "\\only.example", "*"), "2");
+    DeleteSelectedValue(reg, rows);
+    EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, B + "\\only.example", "*"), "");
+}
+
 }  // namespace
 }  // namespace moatgate

@@ -79,6 +79,14 @@ TEST_F(ZoneMapFill, RowsFollowTheFillsPassesInOrder) {
     EXPECT_EQ(list.SortKey(), SiteColumn::Domain);
 }
 
+// The pass for a domain's all-protocol value reaches the last domain too: here
+// the only one, whose own row its subdomain key took.
+TEST_F(ZoneMapFill, TheLastDomainsAllProtocolValueIsListed) {
+    Zone("d.example", "*", 2);
+    Zone("d.example\\www", "http", 4);
+    EXPECT_EQ(Show(Fill()), (std::vector<std::string>{"http|www|d.example|4", "Default||d.example|2"}));
+}
+
 TEST_F(ZoneMapFill, RowsForEveryKindOfKey) {
     Zone("only-star.example", "*", 2);
     Key("bare.example");                        // neither values nor subkeys

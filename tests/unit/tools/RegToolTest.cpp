@@ -96,6 +96,7 @@ TEST_F(RegToolTest, AddStoresEachTypeAndRefusesBadInputWithoutChanges) {
         {{"/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%TEMP%\\x"}, "    e    REG_EXPAND_SZ    %TEMP%\\x"},
         {{"/v", "d", "/t", "reg_dword", "/d", "0x10000"}, "    d    REG_DWORD    0x10000"},
         {{"/v", "dd", "/t", "REG_DWORD", "/d", "4294967295"}, "    dd    REG_DWORD    0xffffffff"},
+        {{"/v", "o", "/t", "REG_DWORD", "/d", "010"}, "    o    REG_DWORD    0xa"},  // decimal, not octal
         {{"/v", "b", "/t", "REG_BINARY", "/d", "0000010A"}, "    b    REG_BINARY    0000010A"},
         {{"/v", "m", "/t", "REG_MULTI_SZ", "/s", "|", "/d", "one|two"}, "    m    REG_MULTI_SZ    one\\0two"},
         {{"/v", "q", "/t", "REG_QWORD", "/d", "0x100000000"}, "    q    REG_QWORD    0x100000000"},
@@ -201,6 +202,8 @@ TEST_F(RegToolTest, ImportHandlesOldFilesDeletionsAndContinuations) {
               "\"Caf\xe9\"=\"cr\xe8me\"\r\n"  // Latin-1, as old files in a Western code page are
               "\"wrapped\"=hex:01,02,\\\r\n"
               "    03,04\r\n"
+              "\"commented\"=hex:05,\\ ; the rest follows\r\n"
+              "    06\r\n"
               "[-HKEY_CURRENT_USER\\Software\\Test\\subkey]\r\n"
               "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\"
               "bad.example]\r\n"
@@ -210,12 +213,49 @@ TEST_F(RegToolTest, ImportHandlesOldFilesDeletionsAndContinuations) {
     EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software\\Test", "/s"}).out,
               "\nHKEY_CURRENT_USER\\Software\\Test\n"
               "    Caf\xc3\xa9    REG_SZ    cr\xc3\xa8me\n"
+              "    commented    REG_BINARY    0506\n"
               "    Test2    REG_DWORD    0x123\n"
               "    wrapped    REG_BINARY    01020304\n\n");
     EXPECT_NE(Tool(reg, {"query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
                              "Settings\\ZoneMap\\Domains\\bad.example"})
                   .out.find("*    REG_DWORD    0x4"),
               std::string::npos);
+}
+
+// A file saved as UTF-8 by an editor, with or without the byte-order mark some
+// editors put in front, is read as UTF-8.
+TEST_F(RegToolTest, ImportReadsUtf8WithOrWithoutAByteOrderMark) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Utf8]\r\n"
+                             "\"Caf\xc3\xa9\"=\"cr\xc3\xa8me\"\r\n";
+    for (const std::string& mark : {std::string("\xef\xbb\xbf"), std::string()}) {
+        const std::string file = dir.file("utf8.reg");
+        WriteFile(file, mark + text);
+        const Result r = Tool(reg, {"import", file});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software\\Utf8"}).out,
+                  "\nHKEY_CURRENT_USER\\Software\\Utf8\n    Caf\xc3\xa9    REG_SZ    cr\xc3\xa8me\n\n");
+        EXPECT_EQ(Tool(reg, {"delete", "HKCU\\Software\\Utf8", "/f"}).code, 0);
+    }
+}
+
+// A deletion the store refuses fails the command: nothing is reported as done.
+TEST(RegToolDelete, AValueTheStoreRefusesToDeleteFailsTheCommand) {
+    struct RefusingStore : MemoryStore {
+        LONG RegDeleteValueA(HKEY key, std::string_view name) override {
+            return name == "b" ? ERROR_ACCESS_DENIED : MemoryStore::RegDeleteValueA(key, name);
+        }
+    } reg;
+    HKEY k = Create(reg, "Software\\Three");
+    for (const char* name : {"a", "b", "c"}) SetDword(reg, k, name, 1);
+    reg.RegCloseKey(k);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"delete", "HKCU\\Software\\Three", "/va", "/f"},
+                                                 std::vector<std::string>{"delete", "HKCU\\Software\\Three", "/v", "b", "/f"}}) {
+        const Result r = Tool(reg, args);
+        EXPECT_EQ(r.code, 1) << args[2];
+        EXPECT_EQ(r.out, "") << args[2];
+        EXPECT_NE(r.err.find("Cannot delete from HKEY_CURRENT_USER\\Software\\Three (status 5)"), std::string::npos)
+            << r.err;
+    }
 }
 
 TEST(RegToolImport, ABadFileChangesNothingAtAll) {
@@ -249,6 +289,99 @@ TEST(RegToolImport, ABadFileChangesNothingAtAll) {
         EXPECT_NE(r.err.find(file + c.message), std::string::npos) << r.err;
         EXPECT_EQ(ReadFile(store), before);
     }
+}
+
+// A file that reads well but that the store refuses part of (a value name over
+// the limit, after keys and values that could be made): nothing of it is stored.
+TEST(RegToolImport, AFileTheStoreRefusesPartOfChangesNothingAtAll) {
+    TempDir dir;
+    const std::string store = dir.file("user.reg");
+    std::string error;
+    auto reg = FileStore::Open(store, error);
+    ASSERT_TRUE(reg) << error;
+    const std::string before = ReadFile(store);
+    const std::string file = dir.file("late.reg");
+    WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Good]\r\n"
+                    "\"x\"=dword:00000001\r\n\r\n[HKEY_CURRENT_USER\\Software\\Good\\Below]\r\n\"y\"=\"text\"\r\n"
+                    "\"" + std::string(16384, 'n') + "\"=dword:00000002\r\n");
+    const Result r = Tool(*reg, {"import", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("cannot set value \"nnnn"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(status 87). Nothing was imported."), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(store), before);
+    EXPECT_EQ(Tool(*reg, {"query", "HKCU\\Software\\Good"}).code, 1);
+    // Nor does a file whose every step works but whose save the store refuses.
+    WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Good]\r\n"
+                    "\"x\"=dword:00000001\r\n");
+    ASSERT_EQ(::chmod(store.c_str(), 0444), 0);
+    const Result refused = Tool(*reg, {"import", file});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("is read-only"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadFile(store), before);
+    ASSERT_EQ(::chmod(store.c_str(), 0600), 0);
+    EXPECT_EQ(Tool(*reg, {"query", "HKCU\\Software\\Good"}).code, 1);
+}
+
+// What Windows' reg refuses as bad syntax (Wine's reg agrees): a switch given
+// twice, switches that contradict each other, a switch the command does not
+// take, too many or too few names. Refused with the usage hint; nothing changes.
+TEST_F(RegToolTest, ArgumentsRegRefusesAreRefusedAndChangeNothing) {
+    const std::string key = "HKCU\\Software\\Test";
+    const std::string file = dir.file("out.reg");
+    const std::vector<std::vector<std::string>> refused = {
+        {"add", key, "/v", "a", "/v", "b", "/d", "1", "/f"},
+        {"add", key, "/ve", "/ve", "/d", "1", "/f"},
+        {"add", key, "/v", "a", "/ve", "/d", "1", "/f"},
+        {"add", key, "/ve", "/v", "a", "/d", "1", "/f"},
+        {"add", key, "/v", "a", "/t", "REG_SZ", "/t", "REG_DWORD", "/d", "1", "/f"},
+        {"add", key, "/v", "a", "/d", "1", "/d", "2", "/f"},
+        {"add", key, "/v", "a", "/d", "1", "/f", "/f"},
+        {"add", key, "/v", "a", "/t", "REG_MULTI_SZ", "/s", ",", "/s", ";", "/d", "x,y", "/f"},
+        {"add", key, "/va", "/f"},
+        {"add", key, "/v", "a", "/d", "1", "/y"},
+        {"add", key, "extra", "/v", "a", "/d", "1", "/f"},
+        {"add", "/v", "a", "/d", "1", "/f"},
+        {"query", key, "/v", "Test1", "/ve"},
+        {"query", key, "/v", "Test1", "/v", "Test2"},
+        {"query", key, "/s", "/s"},
+        {"query", key, "/va"},
+        {"query", key, "/f"},
+        {"delete", key, "/v", "Test1", "/va", "/f"},
+        {"delete", key, "/ve", "/va", "/f"},
+        {"delete", key, "/va", "/va", "/f"},
+        {"delete", key, "/v", "Test1", "/v", "Test2", "/f"},
+        {"delete", key, "/f", "/f"},
+        {"delete", key, "/v", "Test1", "/d", "1", "/f"},
+        {"delete", key, "/t", "REG_SZ", "/f"},
+        {"delete", key, "/s", "/f"},
+        {"export", key},
+        {"export", key, file, "extra", "/y"},
+        {"export", key, file, "/v", "Test1"},
+        {"export", key, file, "/f"},
+        {"import", file, "extra"},
+        {"import", file, "/f"},
+        {"import"},
+    };
+    const std::string importable =
+        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Test]\r\n\"New\"=\"x\"\r\n";
+    WriteFile(file, importable);
+    const std::string listing = Tool(reg, {"query", key, "/s"}).out;
+    reg.GetHive().ClearChanged();
+    for (const auto& args : refused) {
+        const Result r = Tool(reg, args);
+        const std::string shown = ::testing::PrintToString(args);
+        EXPECT_EQ(r.code, 1) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_EQ(r.err.rfind("moatgate-reg: Invalid syntax", 0) == 0 ||
+                      r.err.rfind("moatgate-reg: Use only one of /v, /ve and /va.", 0) == 0,
+                  true)
+            << shown << ": " << r.err;
+        EXPECT_NE(r.err.find("Type \"moatgate-reg /?\" for usage."), std::string::npos) << shown << ": " << r.err;
+    }
+    EXPECT_FALSE(reg.GetHive().Changed());
+    EXPECT_EQ(Tool(reg, {"query", key, "/s"}).out, listing);
+    EXPECT_EQ(ReadFile(file), importable);  // no export was written over it
 }
 
 std::string Chain(std::size_t levels, const std::string& name = "k", const std::string& separator = "\\") {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "registry/store/HiveRegistry.h"
+#include "registry/store/Unicode.h"
 #ifdef _WIN32
 #include "registry/store/WindowsStore.h"
 #include "tools/moatgate-reg/RegFile.h"
@@ -256,6 +257,126 @@ TYPED_TEST(StoreContract, LongNamesAreAnsweredWith234NotTruncated) {
     EXPECT_EQ(reg.RegEnumValueA(k, 0, buf, &cch, nullptr, nullptr, data, &cb), ERROR_MORE_DATA);
     EXPECT_EQ(cch, 200u);
     reg.RegCloseKey(k);
+}
+
+// The sizes the A functions give are UTF-8 bytes: a name of 200 characters outside
+// ASCII needs more than the 256 bytes any name of 255 ASCII characters fits in, and
+// one of exactly 256 bytes needs one more for the terminator. The enumeration
+// helpers grow their buffers and get every such name whole.
+TYPED_TEST(StoreContract, NamesLongerInUtf8ThanTheFirstBufferAreEnumeratedWhole) {
+    RegistryApi& reg = *this->store;
+    auto repeat = [](const std::string& piece, int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += piece;
+        return s;
+    };
+    const std::string u200 = repeat("\xc3\xbc", 200), u128 = repeat("\xc3\xbc", 128);
+    const std::string data(300, 'd');
+    HKEY k = Create(reg, "Software\\MoatTest\\Wide");
+    ASSERT_NE(k, 0u);
+    for (const std::string& name : {u200, u128}) {
+        reg.RegCloseKey(Create(reg, name, k));
+        ASSERT_EQ(SetBytes(reg, k, name, REG_BINARY, data), 0);
+    }
+    EXPECT_EQ(SubkeyNames(reg, k), (std::vector<std::string>{u128, u200}));
+    EXPECT_EQ(ValueNames(reg, k), (std::vector<std::string>{u128, u200}));
+    std::string name, bytes;
+    DWORD type = 0;
+    ASSERT_TRUE(ValueAt(reg, k, 1, name, bytes, &type));
+    EXPECT_EQ(name, u200);
+    EXPECT_EQ(bytes, data);
+    EXPECT_EQ(type, REG_BINARY);
+
+    std::string buf(256, '\0');
+    DWORD cch = 256;
+    EXPECT_EQ(reg.RegEnumKeyExA(k, 0, buf.data(), &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(cch, 256u);
+    cch = 256;
+    EXPECT_EQ(reg.RegEnumKeyExA(k, 1, buf.data(), &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+    EXPECT_EQ(cch, 400u);
+    // Every key below is visited, by its whole path.
+    std::vector<std::string> visited;
+    ForEachKeyBelow(reg, k, [&](HKEY, const std::string& path) { visited.push_back(path); });
+    EXPECT_EQ(visited, (std::vector<std::string>{u128, u200}));
+    reg.RegCloseKey(k);
+}
+
+// A value written again with the same bytes but another type takes the new type.
+TYPED_TEST(StoreContract, TheSameBytesWrittenWithAnotherTypeTakeThatType) {
+    RegistryApi& reg = *this->store;
+    HKEY k = Create(reg, "Software\\MoatTest\\Types");
+    ASSERT_NE(k, 0u);
+    const std::string four("\x02\0\0\0", 4);
+    ASSERT_EQ(SetBytes(reg, k, "n", REG_BINARY, four), 0);
+    ASSERT_EQ(SetBytes(reg, k, "n", REG_DWORD, four), 0);
+    ASSERT_EQ(SetBytes(reg, k, "s", REG_SZ, "%TEMP%"), 0);
+    ASSERT_EQ(SetBytes(reg, k, "s", REG_EXPAND_SZ, "%TEMP%"), 0);
+    DWORD type = 0;
+    EXPECT_EQ(Query(reg, k, "n", &type), four);
+    EXPECT_EQ(type, REG_DWORD);
+    const std::string text = Query(reg, k, "s", &type);
+    EXPECT_EQ(text.substr(0, text.find('\0')), "%TEMP%");
+    EXPECT_EQ(type, REG_EXPAND_SZ);
+    reg.RegCloseKey(k);
+}
+
+// Letters of every script that have a case pair compare as one name: Latin-1,
+// Latin Extended-A, Greek with its accented letters, Cyrillic with its extensions.
+// The pairs are written out from the scripts' alphabets, not from the case table.
+TYPED_TEST(StoreContract, CasePairsOutsideAsciiAreOneName) {
+    RegistryApi& reg = *this->store;
+    std::vector<std::pair<char16_t, char16_t>> pairs;  // capital, small
+    auto range = [&pairs](char16_t capital, char16_t last, int toSmall, int step = 1) {
+        for (char16_t c = capital; c <= last; c = static_cast<char16_t>(c + step))
+            pairs.emplace_back(c, static_cast<char16_t>(c + toSmall));
+    };
+    range(u'\u00c0', u'\u00d6', 0x20);  // Latin-1, around the multiplication sign
+    range(u'\u00d8', u'\u00de', 0x20);
+    pairs.emplace_back(u'\u0178', u'\u00ff');
+    range(u'\u0100', u'\u012e', 1, 2);  // Latin Extended-A: capital, small, capital...
+    range(u'\u0132', u'\u0136', 1, 2);
+    range(u'\u0139', u'\u0147', 1, 2);
+    range(u'\u014a', u'\u0176', 1, 2);
+    range(u'\u0179', u'\u017d', 1, 2);
+    range(u'\u0391', u'\u03a1', 0x20);  // Greek, around the missing capital final sigma
+    range(u'\u03a3', u'\u03ab', 0x20);
+    pairs.emplace_back(u'\u0386', u'\u03ac');
+    range(u'\u0388', u'\u038a', 0x25);
+    pairs.emplace_back(u'\u038c', u'\u03cc');
+    range(u'\u038e', u'\u038f', 0x3f);
+    range(u'\u0400', u'\u040f', 0x50);  // Cyrillic
+    range(u'\u0410', u'\u042f', 0x20);
+    range(u'\u0460', u'\u0480', 1, 2);
+    range(u'\u048a', u'\u04be', 1, 2);
+    range(u'\u04d0', u'\u04fe', 1, 2);
+    auto utf8 = [](char16_t c) { return Utf16ToUtf8(std::u16string(1, c)); };
+
+    // Written under one spelling, found under the other, in both directions.
+    for (const bool capitalsFirst : {true, false}) {
+        const std::string path = capitalsFirst ? "Software\\MoatTest\\Capitals" : "Software\\MoatTest\\Smalls";
+        HKEY k = Create(reg, path);
+        ASSERT_NE(k, 0u);
+        {
+            StoreScope scope(reg, true);
+            for (std::uint32_t i = 0; i < pairs.size(); ++i) {
+                const std::string written = utf8(capitalsFirst ? pairs[i].first : pairs[i].second);
+                ASSERT_EQ(SetDword(reg, k, written, i), 0) << written;
+                reg.RegCloseKey(Create(reg, written, k));
+            }
+            ASSERT_EQ(scope.End(), 0);
+        }
+        for (std::uint32_t i = 0; i < pairs.size(); ++i) {
+            const std::string other = utf8(capitalsFirst ? pairs[i].second : pairs[i].first);
+            const unsigned char b[4] = {static_cast<unsigned char>(i), 0, 0, 0};
+            EXPECT_EQ(Query(reg, k, other), std::string(reinterpret_cast<const char*>(b), 4)) << other;
+            HKEY sub = 0;
+            EXPECT_EQ(reg.RegOpenKeyA(k, other, &sub), 0) << other;
+            reg.RegCloseKey(sub);
+        }
+        EXPECT_EQ(ValueNames(reg, k).size(), pairs.size());
+        EXPECT_EQ(SubkeyNames(reg, k).size(), pairs.size());
+        reg.RegCloseKey(k);
+    }
 }
 
 TYPED_TEST(StoreContract, UnrepresentableNamesFailInsteadOfBeingAltered) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,6 +106,49 @@ TEST(FileStore, NewStoreIsSeededPrivateAndWineReadable) {
     EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, button, "CLSID"), kToolbarButtonClsid);
     EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, button, "ButtonText"), "Moatgate");
     EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, button, "Default Visible"), "Yes");
+}
+
+// A store file removed after it was opened (by the user, to start afresh) is made
+// again by the next write, as a new store is, and that write goes into it.
+TEST(FileStore, AStoreRemovedAfterItWasOpenedIsMadeAgainByTheNextWrite) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    Put(*store, "old", 1);
+    std::filesystem::remove(path);
+    HKEY k = Create(*store, std::string(kZoneMapKey));
+    ASSERT_NE(k, 0u) << store->TakeRefusedWrite();
+    EXPECT_EQ(SetDword(*store, k, "new", 2), 0);
+    store->RegCloseKey(k);
+    auto again = OpenStore(path);
+    EXPECT_EQ(Get(*again, "new"), "2");
+    EXPECT_EQ(Get(*again, "old"), "");
+    EXPECT_EQ(ReadRegistryValueText(*again, HKEY_CURRENT_USER, kProtocolDefaultsKey, "http"), "3");  // seeded
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
+}
+
+// A program started without standard input (as at login) gets descriptor 0 for
+// the first file it opens: the store closes that one as any other, so no file and
+// no lock on the store's folder stays held.
+TEST(FileStore, DescriptorZeroIsClosedAsAnyOther) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(0);
+        std::string error;
+        auto store = FileStore::Open(path, error, nullptr, &SeedNewStore);  // the folder is opened first
+        if (!store) ::_exit(2);
+        if (::fcntl(0, F_GETFD) != -1) ::_exit(3);
+        Put(*store, "x", 1);
+        if (!store->TakeRefusedWrite().empty()) ::_exit(4);
+        ::_exit(::fcntl(0, F_GETFD) == -1 ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Get(*OpenStore(path), "x"), "1");
 }
 
 TEST(FileStore, WritesKeepPermissionsAndLeaveNoTemporaryFiles) {
@@ -258,6 +302,8 @@ TEST(FileStore, WhatIsNoFileIsRefusedWithoutWaiting) {
     std::filesystem::remove(path);
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(Get(*store, "x"), "");
+    HKEY k = 0;
+    EXPECT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "Software", &k), ERROR_ACCESS_DENIED);  // as a write is refused
     Put(*store, "x", 1);
     const std::string refused = store->TakeRefusedWrite();
     EXPECT_NE(refused.find("is a named pipe, and the store must be a regular file"), std::string::npos) << refused;
@@ -397,6 +443,183 @@ TEST(FileStore, ARefusedWriteIsToldOnceWithTheFileAndWhatToDo) {
     const std::string damaged = store->TakeRefusedWrite();
     EXPECT_NE(damaged.find(path + ":4:"), std::string::npos) << damaged;
     EXPECT_NE(damaged.find("Mend that line"), std::string::npos) << damaged;
+}
+
+// Whoever asks, a file its owner made read-only is not replaced: root, whom the
+// system lets write anything, and the owner alike. A file the caller may not write
+// (another user's) is refused as well, though the folder would allow the rename.
+TEST(FileStore, AReadOnlyStoreIsRefusedForEveryUser) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    struct Case {
+        const char* who;
+        bool systemLetsWrite;  // what access(W_OK) answers that user
+        mode_t mode;
+        const char* told;  // empty: the write goes through
+    };
+    const Case cases[] = {
+        {"root", true, 0444, "is read-only"},
+        {"the owner", false, 0444, "is read-only"},
+        {"another user", false, 0644, "is not writable for you"},
+        {"the owner of a writable file", true, 0644, ""},
+    };
+    std::int64_t next = 1;
+    for (const Case& c : cases) {
+        FileStore::WriteCalls calls;
+        calls.access = [&c](const char* asked, int mode) {
+            if (!(mode & W_OK) || c.systemLetsWrite) return ::access(asked, mode & ~W_OK);
+            errno = EACCES;
+            return -1;
+        };
+        store->SetWriteCalls(calls);
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        const std::string before = ReadFile(path);
+        HKEY k = Create(*store, std::string(kZoneMapKey));
+        const LONG status = SetDword(*store, k, "x", static_cast<std::uint32_t>(next));
+        store->RegCloseKey(k);
+        const std::string refused = store->TakeRefusedWrite();
+        if (*c.told) {
+            EXPECT_EQ(status, ERROR_ACCESS_DENIED) << c.who;
+            EXPECT_NE(refused.find(path + " " + c.told), std::string::npos) << c.who << ": " << refused;
+            EXPECT_EQ(ReadFile(path), before) << c.who;
+            EXPECT_NE(Get(*store, "x"), std::to_string(next)) << c.who;
+        } else {
+            EXPECT_EQ(status, 0) << refused;
+            EXPECT_EQ(Get(*OpenStore(path), "x"), std::to_string(next));
+        }
+        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"}) << c.who;
+        ++next;
+    }
+}
+
+// The path an open descriptor names.
+std::string PathOf(int fd) {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
+}
+
+// A crash at any moment leaves the old file or the new one whole: the new file is
+// on the disk before it takes the old one's place, and the folder's entry after.
+TEST(FileStore, TheNewFileIsFlushedBeforeItReplacesTheOldOne) {
+    TempDir dir;
+    const std::string folder = std::filesystem::canonical(dir.path()).string();
+    const std::string path = folder + "/user.reg";
+    auto store = OpenStore(path);
+    std::vector<std::string> calls;
+    FileStore::WriteCalls recorded;
+    recorded.fsync = [&calls](int fd) {
+        calls.push_back("fsync " + PathOf(fd));
+        return ::fsync(fd);
+    };
+    recorded.rename = [&calls](const char* from, const char* to) {
+        calls.push_back("rename " + std::string(from) + " " + to);
+        return ::rename(from, to);
+    };
+    store->SetWriteCalls(recorded);
+    Put(*store, "x", 1);
+    ASSERT_EQ(calls.size(), 3u) << ::testing::PrintToString(calls);
+    const std::string temp = calls[1].substr(7, calls[1].find(' ', 7) - 7);
+    EXPECT_EQ(temp.rfind(folder + "/.user.reg.", 0), 0u) << temp;
+    EXPECT_EQ(calls, (std::vector<std::string>{"fsync " + temp, "rename " + temp + " " + path, "fsync " + folder}));
+    EXPECT_EQ(Get(*OpenStore(path), "x"), "1");
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
+}
+
+// A disk that fills up shows when the new file is flushed (or when it is moved into
+// place): every registry call whose change was not stored says so, the old file
+// stays as it was and no half-written file is left behind.
+TEST(FileStore, ASaveThatFailsOnAFullDiskFailsTheCall) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    auto store = OpenStore(path);
+    HKEY k = Create(*store, "Software\\Full");
+    ASSERT_NE(k, 0u);
+    ASSERT_EQ(SetDword(*store, k, "old", 1), 0);
+    store->RegCloseKey(Create(*store, "Software\\Full\\Empty"));
+    const std::string before = ReadFile(path);
+    for (const char* failing : {"fsync", "rename"}) {
+        FileStore::WriteCalls full;
+        if (std::string(failing) == "fsync")
+            full.fsync = [](int) {
+                errno = ENOSPC;
+                return -1;
+            };
+        else
+            full.rename = [](const char*, const char*) {
+                errno = ENOSPC;
+                return -1;
+            };
+        store->SetWriteCalls(full);
+        EXPECT_EQ(SetDword(*store, k, "x", 1), ERROR_REGISTRY_IO_FAILED) << failing;
+        EXPECT_EQ(SetDword(*store, k, "old", 2), ERROR_REGISTRY_IO_FAILED) << failing;
+        EXPECT_EQ(store->RegDeleteValueA(k, "old"), ERROR_REGISTRY_IO_FAILED) << failing;
+        HKEY sub = 123;
+        EXPECT_EQ(store->RegCreateKeyExA(k, "Sub", 0, "", 0, 0x3F, nullptr, &sub, nullptr), ERROR_REGISTRY_IO_FAILED)
+            << failing;
+        EXPECT_EQ(sub, 0u);
+        EXPECT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Full\\Empty"), ERROR_REGISTRY_IO_FAILED)
+            << failing;
+        {
+            StoreScope scope(*store, true);
+            SetDword(*store, k, "y", 1);
+            EXPECT_EQ(scope.End(), ERROR_REGISTRY_IO_FAILED) << failing;
+        }
+        const std::string refused = store->TakeRefusedWrite();
+        EXPECT_NE(refused.find(std::string("cannot write ") + path + ": " + failing + ": No space left on device"),
+                  std::string::npos)
+            << refused;
+        EXPECT_NE(refused.find("Check that the disk has room"), std::string::npos) << refused;
+        EXPECT_EQ(ReadFile(path), before) << failing;
+        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"}) << failing;
+        // What could not be stored is not shown as stored either.
+        EXPECT_EQ(Query(*store, k, "x"), "<status 2>") << failing;
+        EXPECT_EQ(Query(*store, k, "old"), std::string("\1\0\0\0", 4)) << failing;
+    }
+    store->SetWriteCalls({});
+    EXPECT_EQ(SetDword(*store, k, "x", 1), 0);
+    store->RegCloseKey(k);
+}
+
+// The same, with the file-size limit a shell or a service may set: the write is cut
+// short (the signal it raises ignored, as a program that handles its errors does).
+TEST(FileStore, ASaveCutShortByTheFileSizeLimitFailsTheCall) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    OpenStore(path);
+    const std::string before = ReadFile(path);
+    int result[2];
+    ASSERT_EQ(::pipe(result), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        std::string error;
+        auto store = FileStore::Open(path, error, nullptr, &SeedNewStore);
+        if (!store) ::_exit(2);
+        HKEY k = Create(*store, std::string(kZoneMapKey));  // exists: nothing to write
+        const rlim_t limit = before.size() + 100;
+        const struct rlimit small {limit, limit};
+        if (k == 0 || ::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
+        LONG status[2] = {SetBytes(*store, k, "big", REG_BINARY, std::string(4096, 'x')), 0};
+        {
+            StoreScope scope(*store, true);
+            SetBytes(*store, k, "big", REG_BINARY, std::string(4096, 'y'));
+            status[1] = scope.End();
+        }
+        const bool told = store->TakeRefusedWrite().find("File too large") != std::string::npos;
+        if (::write(result[1], status, sizeof status) != sizeof status || !told) ::_exit(4);
+        ::_exit(0);
+    }
+    ::close(result[1]);
+    LONG status[2] = {-1, -1};
+    const bool got = ::read(result[0], status, sizeof status) == sizeof status;
+    ::close(result[0]);
+    ASSERT_TRUE(EndedWell(pid));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(status[0], ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(status[1], ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"user.reg"});
 }
 
 TEST(FileStore, TwoProcessesWritingAtOnceBothLand) {

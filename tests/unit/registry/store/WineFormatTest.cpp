@@ -293,6 +293,8 @@ TEST(WineFormat, LinesThatWouldChangeWhenWrittenLeaveTheFileReadOnly) {
         {"\"x\"=dword:zzzz", "Malformed value: not a hexadecimal number"},
         {"\"x\"=dword:00000004 junk", "Malformed value: not a hexadecimal number"},
         {"\"x\"=dword:0x", "Malformed value: not a hexadecimal number"},
+        {"\"x\"=dword:0000000g", "Malformed value: not a hexadecimal number"},
+        {"\"x\"=hex:0g", "Malformed value"},
         {"\"x\"=dword:123456789abc", "Malformed value: the number does not fit in 32 bits"},
         {"\"x\"=\"a\" junk", "Malformed value: text after the data"},
         {"\"x\"=str(2):\"a\"\"", "Malformed value: text after the data"},
