@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <unordered_map>
 #include <utility>
@@ -28,10 +29,17 @@ int HexValue(char c) {
     return c - 'A' + 10;
 }
 
+// Lowercase hexadecimal, at least `width` digits.
 void AppendHex(std::string& out, unsigned v, int width) {
-    char buf[16];
-    const int n = std::snprintf(buf, sizeof buf, "%0*x", width, v);
-    out.append(buf, static_cast<std::size_t>(n));
+    static const char digits[] = "0123456789abcdef";
+    char buf[8];
+    int n = 0;
+    do {
+        buf[7 - n++] = digits[v & 15];
+        v >>= 4;
+    } while (v);
+    while (n < width && n < 8) buf[7 - n++] = '0';
+    out.append(buf + 8 - n, static_cast<std::size_t>(n));
 }
 
 
@@ -41,150 +49,365 @@ bool OnlyBlanksFrom(std::string_view s, std::size_t p) {
     return p == s.size();
 }
 
-// One pass over the file's lines, building the hive and the layout. A line that
-// cannot be taken exactly as written is left out (as Wine leaves out what it
-// cannot read), and the first such line is the error: the rest is still read.
+// The lines of a text, one at a time, without their line ends (nor a "\r"
+// before one).
+struct Lines {
+    explicit Lines(std::string_view all, std::size_t from = 0) : text(all), next(from) {}
+    bool Next() {
+        if (next >= text.size()) return false;
+        begin = next;
+        const void* newline = std::memchr(text.data() + next, '\n', text.size() - next);
+        const std::size_t end =
+            newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text.data()) : text.size();
+        next = newline ? end + 1 : end;
+        line = text.substr(begin, end - begin);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++number;
+        return true;
+    }
+    bool HasNul() const { return std::memchr(line.data(), '\0', line.size()) != nullptr; }
+
+    std::string_view text;
+    std::string_view line;
+    std::size_t begin = 0;
+    std::size_t next = 0;
+    std::size_t number = 0;
+};
+
+// The first line that cannot be taken exactly as written, for the loader; a later
+// reading of a block's values (error null) only leaves such lines out again.
+struct Faults {
+    ParseError* error = nullptr;
+    bool writable = true;
+
+    // Always false, so that a reader can return it. The message quotes the line.
+    bool Fail(std::size_t line, std::string_view lineText, std::string_view what, std::string_view problem = {}) {
+        if (writable && error) {
+            std::string message(what);
+            if (!problem.empty()) (message += ": ") += problem;
+            FailWith(line, message + " '" + PrintableExcerpt(lineText) + "'");
+        }
+        writable = false;
+        return false;
+    }
+    void FailWith(std::size_t line, std::string message) {
+        if (writable && error) {
+            error->line = line;
+            error->message = std::move(message);
+        }
+        writable = false;
+    }
+};
+
+// Hex bytes separated by commas; a line that ends in `\` goes on in the next.
+bool ReadHex(Lines& lines, std::string_view s, std::vector<unsigned char>& data, Faults& faults) {
+    const std::size_t valueLine = lines.number;
+    for (;;) {
+        std::size_t i = 0;
+        while (i < s.size() && IsHex(s[i])) {
+            unsigned v = 0;
+            while (i < s.size() && IsHex(s[i])) {
+                v = (v << 4) | static_cast<unsigned>(HexValue(s[i++]));
+                if (v > 0xFF) return faults.Fail(lines.number, lines.line, "Malformed value", "a byte above ff");
+            }
+            data.push_back(static_cast<unsigned char>(v));
+            while (i < s.size() && IsSpace(s[i])) ++i;
+            if (i < s.size() && s[i] == ',') ++i;
+            while (i < s.size() && IsSpace(s[i])) ++i;
+        }
+        while (i < s.size() && IsSpace(s[i])) ++i;
+        if (i == s.size()) return true;
+        if (s[i] != '\\' || !OnlyBlanksFrom(s, i + 1)) return faults.Fail(lines.number, lines.line, "Malformed value");
+        if (!lines.Next())
+            return faults.Fail(valueLine, lines.line, "Malformed value", "the data goes on past the end");
+        if (lines.HasNul()) return faults.Fail(lines.number, lines.line, "Malformed value", "a NUL byte");
+        s = lines.line;
+        std::size_t j = 0;
+        while (j < s.size() && IsSpace(s[j])) ++j;
+        s.remove_prefix(j);
+    }
+}
+
+// Reads the value on the current line, from its '@' or '"' at `p`, and the lines
+// it goes on to. False when it is left out; a value kept although the file must
+// not be written (a name beyond the platform's limits) is told to `faults` too.
+bool ReadValueLine(Lines& lines, std::size_t p, HiveValue& value, Faults& faults) {
+    const std::string_view line = lines.line;
+    std::string problem;
+    value.name.clear();
+    value.data.clear();
+    if (line[p] == '@') {
+        ++p;
+    } else {
+        ++p;
+        if (!ParseEscaped(line, p, '"', value.name, &problem))
+            return faults.Fail(lines.number, line, "Malformed value name");
+        if (!problem.empty()) return faults.Fail(lines.number, line, "Malformed value name", problem);
+    }
+    while (p < line.size() && IsSpace(line[p])) ++p;
+    if (p >= line.size() || line[p] != '=') return faults.Fail(lines.number, line, "Malformed value name");
+    ++p;
+    while (p < line.size() && IsSpace(line[p])) ++p;
+    const std::string_view rest = line.substr(p);
+
+    auto startsWith = [&](std::string_view tag) { return rest.substr(0, tag.size()) == tag; };
+    if (startsWith("\"") || startsWith("str:\"") || startsWith("str(2):\"") || startsWith("str(7):\"")) {
+        std::size_t tag = 1;
+        value.type = REG_SZ;
+        if (startsWith("str:\"")) tag = 5;
+        if (startsWith("str(2):\"")) {
+            tag = 8;
+            value.type = REG_EXPAND_SZ;
+        }
+        if (startsWith("str(7):\"")) {
+            tag = 8;
+            value.type = REG_MULTI_SZ;
+        }
+        std::size_t i = p + tag;
+        std::u16string s;
+        if (!ParseEscaped(line, i, '"', s, &problem)) return faults.Fail(lines.number, line, "Malformed value");
+        if (problem.empty() && !OnlyBlanksFrom(line, i)) problem = "text after the data";
+        if (!problem.empty()) return faults.Fail(lines.number, line, "Malformed value", problem);
+        value.data.reserve(s.size() * 2 + 2);
+        AppendUtf16Le(s, value.data);
+        value.data.insert(value.data.end(), {0, 0});  // as loaded, a string gets its terminator
+    } else if (startsWith("dword:")) {
+        // As Wine reads it (a C hexadecimal number; nothing at all is 0), but
+        // only a number that fits and nothing after it.
+        value.type = REG_DWORD;
+        std::size_t i = 6;
+        while (i < rest.size() && IsSpace(rest[i])) ++i;
+        bool prefixed = false;
+        if (i + 1 < rest.size() && rest[i] == '0' && (rest[i + 1] == 'x' || rest[i + 1] == 'X')) {
+            i += 2;
+            prefixed = true;
+        }
+        const std::size_t digits = i;
+        std::uint64_t v = 0;
+        while (i < rest.size() && IsHex(rest[i]) && v <= 0xFFFFFFFFull)
+            v = (v << 4) | static_cast<unsigned>(HexValue(rest[i++]));
+        if (v > 0xFFFFFFFFull)
+            return faults.Fail(lines.number, line, "Malformed value", "the number does not fit in 32 bits");
+        if ((prefixed && i == digits) || !OnlyBlanksFrom(rest, i))
+            return faults.Fail(lines.number, line, "Malformed value", "not a hexadecimal number");
+        value.data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                      static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    } else if (startsWith("hex:") || startsWith("hex(")) {
+        std::size_t i = 4;
+        value.type = REG_BINARY;
+        if (startsWith("hex(")) {
+            std::uint64_t t = 0;
+            const std::size_t digits = i;
+            while (i < rest.size() && IsHex(rest[i]) && t <= 0xFFFFFFFFull)
+                t = (t << 4) | static_cast<unsigned>(HexValue(rest[i++]));
+            if (i == digits || t > 0xFFFFFFFFull || rest.substr(i, 2) != "):")
+                return faults.Fail(lines.number, line, "Malformed value");
+            value.type = static_cast<DWORD>(t);
+            i += 2;
+        }
+        if (!ReadHex(lines, rest.substr(i), value.data, faults)) return false;
+    } else {
+        return faults.Fail(lines.number, line, "Malformed value");
+    }
+    if (value.name.size() > kMaxValueNameLength)
+        faults.Fail(lines.number, lines.line, "Value name longer than 16383 characters");
+    return true;
+}
+
+// Whether a value line plainly reads back as written, without reading it: a
+// printable ASCII name without escapes, and a dword of up to eight digits or a
+// printable ASCII string whose only escapes are \\ and \". Anything else (and
+// anything this is unsure of) takes the full reading.
+bool PlainValueLine(std::string_view line, std::size_t p) {
+    const char* s = line.data();
+    const std::size_t n = line.size();
+    if (s[p] == '"') {
+        const std::size_t start = ++p;
+        while (p < n && s[p] != '"') {
+            const auto c = static_cast<unsigned char>(s[p]);
+            if (c < 0x20 || c > 0x7E || c == '\\') return false;
+            ++p;
+        }
+        if (p >= n || p - start > kMaxValueNameLength) return false;
+    }
+    ++p;  // past '@' or the closing quote
+    while (p < n && IsSpace(s[p])) ++p;
+    if (p >= n || s[p] != '=') return false;
+    ++p;
+    while (p < n && IsSpace(s[p])) ++p;
+    if (n - p >= 6 && std::memcmp(s + p, "dword:", 6) == 0) {
+        p += 6;
+        const std::size_t digits = p;
+        while (p < n && IsHex(s[p]) && p - digits < 8) ++p;
+        return OnlyBlanksFrom(line, p);
+    }
+    if (p < n && s[p] == '"') {
+        for (++p; p < n && s[p] != '"'; ++p) {
+            const auto c = static_cast<unsigned char>(s[p]);
+            if (c == '\\') {
+                if (p + 1 >= n || (s[p + 1] != '\\' && s[p + 1] != '"')) return false;
+                ++p;
+            } else if (c < 0x20 || c > 0x7E) {
+                return false;
+            }
+        }
+        return p < n && OnlyBlanksFrom(line, p + 1);
+    }
+    return false;
+}
+
+bool SameUnits(std::u16string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < b.size(); ++i)
+        if (a[i] != static_cast<unsigned char>(b[i])) return false;
+    return true;
+}
+
+// One pass over the file's lines, building the keys and the layout; the values
+// are checked, and left in the text until asked for. A line that cannot be taken
+// exactly as written is left out (as Wine leaves out what it cannot read), and
+// the first such line is the error: the rest is still read.
 class Loader {
 public:
     Loader(std::string text, Hive& hive, FileLayout& layout, ParseError& error)
-        : hive_(hive), layout_(layout), error_(error) {
+        : hive_(hive), layout_(layout), error_(error), lines_({}) {
         layout_ = FileLayout{};
-        layout_.text = std::move(text);
-        text_ = layout_.text;
+        source_ = layout_.source.get();
+        source_->text = std::move(text);
+        lines_ = Lines(source_->text);
         error_ = ParseError{};
+        faults_.error = &error_;
+        hive_.SetText(layout_.source);
     }
 
     bool Run() {
-        if (!NextLine() || line_ != kWineRegistryHeader) {
-            Fail(lineNo_ == 0 ? 1 : lineNo_, "not a valid registry file");
+        if (source_->text.size() > kMaxRegistryFileSize) {
+            faults_.FailWith(1, "too large to be read (4 GiB or more)");
             return false;
         }
-        contentEnd_ = next_;
-        while (NextLine()) {
+        if (!lines_.Next() || lines_.line != kWineRegistryHeader) {
+            faults_.FailWith(lines_.number == 0 ? 1 : lines_.number, "not a valid registry file");
+            return false;
+        }
+        contentEnd_ = lines_.next;
+        while (lines_.Next()) {
+            const std::string_view line = lines_.line;
             std::size_t p = 0;
-            while (p < line_.size() && IsSpace(line_[p])) ++p;
-            if (p == line_.size() || line_[p] == ';') continue;
-            if (line_.find('\0') != std::string_view::npos) {
-                // Wine's reader would end the line there.
-                if (line_[p] == '[') {
-                    key_ = nullptr;
-                    keyRefused_ = true;
-                }
-                Fail(lineNo_, Quoted("Unrecognized input: a NUL byte"));
-                continue;
-            }
-            switch (line_[p]) {
-                case '[': LoadKey(p); break;
+            while (p < line.size() && IsSpace(line[p])) ++p;
+            if (p == line.size() || line[p] == ';') continue;
+            switch (line[p]) {
+                case '[':
+                    if (!PlainKey(p)) LoadKey(p);
+                    break;
                 case '@':
                 case '"':
-                    if (key_)
-                        LoadValue(p);
-                    else if (!keyRefused_)
-                        Fail(lineNo_, Quoted("Value without key"));
+                    if (key_ && PlainValueLine(line, p)) break;
+                    if (!RefuseNul(p)) LoadValue(p);
                     break;
-                case '#': LoadOption(p); break;
-                default: Fail(lineNo_, Quoted("Unrecognized input")); break;
+                case '#':
+                    if (!RefuseNul(p)) LoadOption(p);
+                    break;
+                default:
+                    if (!RefuseNul(p)) Fail("Unrecognized input");
+                    break;
             }
-            contentEnd_ = next_;
+            contentEnd_ = lines_.next;
         }
-        if (layout_.blocks.empty())
+        if (source_->blocks.empty())
             layout_.preambleEnd = contentEnd_;
         else
-            layout_.blocks.back().bodyEnd = contentEnd_;
+            source_->blocks.back().bodyEnd = static_cast<std::uint32_t>(contentEnd_);
         layout_.trailerBegin = contentEnd_;
-        error_.partlyRead = !writable_;
-        return writable_;
+        error_.partlyRead = !faults_.writable;
+        return faults_.writable;
     }
 
 private:
-    bool NextLine() {
-        if (next_ >= text_.size()) return false;
-        lineBegin_ = next_;
-        std::size_t end = text_.find('\n', next_);
-        if (end == std::string_view::npos) {
-            end = text_.size();
-            next_ = end;
-        } else {
-            next_ = end + 1;
+    bool Fail(std::string_view what, std::string_view problem = {}) {
+        return faults_.Fail(lines_.number, lines_.line, what, problem);
+    }
+
+    // A line with a NUL byte is refused whole (Wine's reader would end it there);
+    // true when it had one.
+    bool RefuseNul(std::size_t p) {
+        if (!lines_.HasNul()) return false;
+        if (lines_.line[p] == '[') {
+            key_ = nullptr;
+            keyRefused_ = true;
         }
-        line_ = text_.substr(lineBegin_, end - lineBegin_);
-        if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
-        ++lineNo_;
+        Fail("Unrecognized input: a NUL byte");
         return true;
     }
 
-    std::string Quoted(std::string_view what) const {
-        return std::string(what) + " '" + PrintableExcerpt(line_) + "'";
-    }
-    std::string Quoted(std::string_view what, const std::string& problem) const {
-        return problem.empty() ? Quoted(what) : Quoted(std::string(what) + ": " + problem);
-    }
-
-    // Records the first line that could not be taken; always false.
-    bool Fail(std::size_t line, std::string message) {
-        if (writable_) {
-            error_.line = line;
-            error_.message = std::move(message);
-            writable_ = false;
+    // The header of a key whose path is plain printable ASCII, components joined
+    // by "\\" and no other escapes, as nearly every header is: read without
+    // converting the whole path. False to leave the line to LoadKey.
+    bool PlainKey(std::size_t p) {
+        const std::string_view line = lines_.line;
+        const char* s = line.data();
+        std::size_t close = p + 1;
+        for (; close < line.size() && s[close] != ']'; ++close) {
+            const auto c = static_cast<unsigned char>(s[close]);
+            if (c == '\\') {
+                if (close + 1 >= line.size() || s[close + 1] != '\\') return false;
+                ++close;
+            } else if (c < 0x20 || c > 0x7E) {
+                return false;
+            }
         }
-        return false;
+        if (close >= line.size()) return false;
+        if (std::memchr(s + close, '\0', line.size() - close)) return false;
+        const std::uint64_t modified = HeaderTime(close + 1);
+        std::size_t depth = 0;
+        bool tooLong = false;
+        HiveKey* key = &hive_.Root();
+        for (std::size_t start = p + 1; start < close;) {
+            std::size_t end = start;
+            while (end < close && s[end] != '\\') ++end;
+            const std::string_view name(s + start, end - start);
+            start = end + 2;
+            if (name.empty()) continue;
+            tooLong = tooLong || name.size() > kMaxKeyNameLength;
+            if (depth < chain_.size() && SameUnits(chain_[depth]->name, name)) {
+                key = chain_[depth];
+            } else {
+                chain_.resize(depth);
+                wide_.assign(name.begin(), name.end());
+                key = hive_.FindOrAddChild(*key, wide_, modified);
+                chain_.push_back(key);
+            }
+            ++depth;
+        }
+        chain_.resize(depth);
+        StartBlock(key, modified, tooLong, depth);
+        return true;
     }
 
     void LoadKey(std::size_t p) {
+        if (RefuseNul(p)) return;
         ++p;
         std::u16string path;
         std::string problem;
         key_ = nullptr;
         keyRefused_ = true;
-        if (!ParseEscaped(line_, p, ']', path, &problem)) return void(Fail(lineNo_, Quoted("Malformed key")));
-        if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed key", problem)));
-        // What follows the name (the time in seconds, anything after it) is
-        // read as Wine reads it: the #time line, when there is one, wins.
-        while (p < line_.size() && IsSpace(line_[p])) ++p;
-        std::uint64_t modified = hive_.Now();
-        if (p < line_.size() && line_[p] >= '0' && line_[p] <= '9') {
-            std::uint64_t secs = 0;
-            while (p < line_.size() && line_[p] >= '0' && line_[p] <= '9' && secs < (1ull << 40))
-                secs = secs * 10 + static_cast<std::uint64_t>(line_[p++] - '0');
-            modified = secs * kTicksPerSecond + kTicks1601To1970;
-        }
-        key_ = Walk(path, modified);
-        keyRefused_ = false;
-        key_->modified = modified;
-
-        if (layout_.blocks.empty())
-            layout_.preambleEnd = contentEnd_;
-        else
-            layout_.blocks.back().bodyEnd = contentEnd_;
-        FileLayout::Block block;
-        block.key = key_;
-        block.gapBegin = contentEnd_;
-        block.bodyBegin = lineBegin_;
-        key_->AddBlock(static_cast<std::uint32_t>(layout_.blocks.size()));
-        layout_.order.push_back(static_cast<std::uint32_t>(layout_.blocks.size()));
-        layout_.blocks.push_back(block);
-    }
-
-    // Finds or creates the key at `path`, reusing the previous header's chain:
-    // files list keys in tree order, so most headers share a long prefix. Keys
-    // beyond the platform's limits are read, so that they can be seen and
-    // mended, but the file is then not written.
-    HiveKey* Walk(const std::u16string& path, std::uint64_t modified) {
+        const std::string_view line = lines_.line;
+        if (!ParseEscaped(line, p, ']', path, &problem)) return void(Fail("Malformed key"));
+        if (!problem.empty()) return void(Fail("Malformed key", problem));
+        const std::uint64_t modified = HeaderTime(p);
         std::size_t depth = 0;
-        HiveKey* key = &hive_.Root();
-        std::size_t start = 0;
         bool tooLong = false;
-        while (start <= path.size()) {
+        HiveKey* key = &hive_.Root();
+        for (std::size_t start = 0; start <= path.size();) {
             std::size_t end = path.find(u'\\', start);
             if (end == std::u16string::npos) end = path.size();
             if (end > start) {
-                std::u16string_view name(path.data() + start, end - start);
+                const std::u16string_view name(path.data() + start, end - start);
                 tooLong = tooLong || name.size() > kMaxKeyNameLength;
-                if (depth < chain_.size() && CompareNames(chain_[depth]->name, name) == 0) {
+                if (depth < chain_.size() && chain_[depth]->name == name) {
                     key = chain_[depth];
                 } else {
                     chain_.resize(depth);
-                    key = key->FindOrAddChild(name, modified);
+                    key = hive_.FindOrAddChild(*key, name, modified);
                     chain_.push_back(key);
                 }
                 ++depth;
@@ -192,154 +415,117 @@ private:
             start = end + 1;
         }
         chain_.resize(depth);
-        if (tooLong) Fail(lineNo_, Quoted("Key name longer than 255 characters"));
-        if (depth > kMaxKeyDepth) Fail(lineNo_, Quoted("Key path deeper than 512 levels"));
-        return key;
+        StartBlock(key, modified, tooLong, depth);
+    }
+
+    // What follows the name (the time in seconds, anything after it) is read as
+    // Wine reads it: the #time line, when there is one, wins.
+    std::uint64_t HeaderTime(std::size_t p) const {
+        const std::string_view line = lines_.line;
+        while (p < line.size() && IsSpace(line[p])) ++p;
+        if (p >= line.size() || line[p] < '0' || line[p] > '9') return hive_.Now();
+        std::uint64_t secs = 0;
+        while (p < line.size() && line[p] >= '0' && line[p] <= '9' && secs < (1ull << 40))
+            secs = secs * 10 + static_cast<std::uint64_t>(line[p++] - '0');
+        return secs * kTicksPerSecond + kTicks1601To1970;
+    }
+
+    // Keys beyond the platform's limits are read, so that they can be seen and
+    // mended, but the file is then not written.
+    void StartBlock(HiveKey* key, std::uint64_t modified, bool tooLong, std::size_t depth) {
+        if (tooLong) Fail("Key name longer than 255 characters");
+        if (depth > kMaxKeyDepth) Fail("Key path deeper than 512 levels");
+        key_ = key;
+        keyRefused_ = false;
+        key_->modified = modified;
+        if (source_->blocks.empty())
+            layout_.preambleEnd = contentEnd_;
+        else
+            source_->blocks.back().bodyEnd = static_cast<std::uint32_t>(contentEnd_);
+        HiveText::Block block;
+        block.key = key_;
+        block.gapBegin = static_cast<std::uint32_t>(contentEnd_);
+        block.bodyBegin = static_cast<std::uint32_t>(lines_.begin);
+        const auto id = static_cast<std::uint32_t>(source_->blocks.size());
+        hive_.AddBlock(*key_, id);
+        hive_.LeaveValuesInText(*key_);
+        layout_.order.push_back(id);
+        source_->blocks.push_back(block);
     }
 
     void LoadOption(std::size_t p) {
-        const std::string_view opt = line_.substr(p);
+        const std::string_view line = lines_.line;
+        const std::string_view opt = line.substr(p);
         if (!key_) return;  // a global option: kept in the preamble as written
         if (opt.rfind("#time=", 0) == 0) {
             std::uint64_t t = 0;
             std::size_t i = 6;
             while (i < opt.size() && IsHex(opt[i]) && i < 6 + 16) t = (t << 4) | static_cast<unsigned>(HexValue(opt[i++]));
-            if (i == 6 || !OnlyBlanksFrom(opt, i)) return void(Fail(lineNo_, Quoted("Malformed time")));
+            if (i == 6 || !OnlyBlanksFrom(opt, i)) return void(Fail("Malformed time"));
             key_->modified = t;
         } else if (opt.rfind("#class=", 0) == 0) {
             std::size_t i = p + 8;
             std::u16string cls;
             std::string problem;
-            if (opt.substr(7, 1) != "\"" || !ParseEscaped(line_, i, '"', cls, &problem))
-                return void(Fail(lineNo_, Quoted("Malformed class")));
-            if (problem.empty() && !OnlyBlanksFrom(line_, i)) problem = "text after the class";
-            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed class", problem)));
+            if (opt.substr(7, 1) != "\"" || !ParseEscaped(line, i, '"', cls, &problem))
+                return void(Fail("Malformed class"));
+            if (problem.empty() && !OnlyBlanksFrom(line, i)) problem = "text after the class";
+            if (!problem.empty()) return void(Fail("Malformed class", problem));
             key_->keyClass = hive_.InternClass(cls);
         } else if (opt.rfind("#link", 0) == 0) {
-            if (!OnlyBlanksFrom(opt, 5)) return void(Fail(lineNo_, Quoted("Malformed option")));
+            if (!OnlyBlanksFrom(opt, 5)) return void(Fail("Malformed option"));
             key_->isLink = true;
         }
         // Other options are left as Wine leaves them: read past, and dropped with
         // the rest of the block when the key is written anew.
     }
 
+    // Checks a value the plain check was unsure of; the value itself stays in the
+    // text until asked for.
     void LoadValue(std::size_t p) {
-        std::u16string name;
-        std::string problem;
-        if (line_[p] == '@') {
-            ++p;
-        } else {
-            ++p;
-            if (!ParseEscaped(line_, p, '"', name, &problem)) return void(Fail(lineNo_, Quoted("Malformed value name")));
-            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed value name", problem)));
+        if (!key_) {
+            if (!keyRefused_) Fail("Value without key");
+            return;
         }
-        while (p < line_.size() && IsSpace(line_[p])) ++p;
-        if (p >= line_.size() || line_[p] != '=') return void(Fail(lineNo_, Quoted("Malformed value name")));
-        ++p;
-        while (p < line_.size() && IsSpace(line_[p])) ++p;
-        const std::string_view rest = line_.substr(p);
-
-        DWORD type = REG_NONE;
-        std::vector<unsigned char> data;
-        auto startsWith = [&](std::string_view tag) { return rest.substr(0, tag.size()) == tag; };
-        if (startsWith("\"") || startsWith("str:\"") || startsWith("str(2):\"") ||
-            startsWith("str(7):\"")) {
-            std::size_t tag = 1;
-            type = REG_SZ;
-            if (startsWith("str:\"")) tag = 5;
-            if (startsWith("str(2):\"")) { tag = 8; type = REG_EXPAND_SZ; }
-            if (startsWith("str(7):\"")) { tag = 8; type = REG_MULTI_SZ; }
-            std::size_t i = p + tag;
-            std::u16string s;
-            if (!ParseEscaped(line_, i, '"', s, &problem)) return void(Fail(lineNo_, Quoted("Malformed value")));
-            if (problem.empty() && !OnlyBlanksFrom(line_, i)) problem = "text after the data";
-            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed value", problem)));
-            AppendUtf16Le(s, data);
-            data.insert(data.end(), {0, 0});  // as loaded, a string gets its terminator
-        } else if (startsWith("dword:")) {
-            // As Wine reads it (a C hexadecimal number; nothing at all is 0), but
-            // only a number that fits and nothing after it.
-            type = REG_DWORD;
-            std::size_t i = 6;
-            while (i < rest.size() && IsSpace(rest[i])) ++i;
-            bool prefixed = false;
-            if (i + 1 < rest.size() && rest[i] == '0' && (rest[i + 1] == 'x' || rest[i + 1] == 'X')) {
-                i += 2;
-                prefixed = true;
-            }
-            const std::size_t digits = i;
-            std::uint64_t v = 0;
-            while (i < rest.size() && IsHex(rest[i]) && v <= 0xFFFFFFFFull)
-                v = (v << 4) | static_cast<unsigned>(HexValue(rest[i++]));
-            if (v > 0xFFFFFFFFull) return void(Fail(lineNo_, Quoted("Malformed value", "the number does not fit in 32 bits")));
-            if ((prefixed && i == digits) || !OnlyBlanksFrom(rest, i))
-                return void(Fail(lineNo_, Quoted("Malformed value", "not a hexadecimal number")));
-            data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                    static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-        } else if (startsWith("hex:") || startsWith("hex(")) {
-            std::size_t i = 4;
-            type = REG_BINARY;
-            if (startsWith("hex(")) {
-                std::uint64_t t = 0;
-                const std::size_t digits = i;
-                while (i < rest.size() && IsHex(rest[i]) && t <= 0xFFFFFFFFull)
-                    t = (t << 4) | static_cast<unsigned>(HexValue(rest[i++]));
-                if (i == digits || t > 0xFFFFFFFFull || rest.substr(i, 2) != "):")
-                    return void(Fail(lineNo_, Quoted("Malformed value")));
-                type = static_cast<DWORD>(t);
-                i += 2;
-            }
-            if (!ParseHex(rest.substr(i), data)) return;
-        } else {
-            return void(Fail(lineNo_, Quoted("Malformed value")));
-        }
-        if (name.size() > kMaxValueNameLength) Fail(lineNo_, Quoted("Value name longer than 16383 characters"));
-        key_->PutValue(std::move(name), type, std::move(data));
-    }
-
-    // Hex bytes separated by commas; a line that ends in `\` goes on in the next.
-    bool ParseHex(std::string_view s, std::vector<unsigned char>& data) {
-        const std::size_t valueLine = lineNo_;
-        for (;;) {
-            std::size_t i = 0;
-            while (i < s.size() && IsHex(s[i])) {
-                unsigned v = 0;
-                while (i < s.size() && IsHex(s[i])) {
-                    v = (v << 4) | static_cast<unsigned>(HexValue(s[i++]));
-                    if (v > 0xFF) return Fail(lineNo_, Quoted("Malformed value", "a byte above ff"));
-                }
-                data.push_back(static_cast<unsigned char>(v));
-                while (i < s.size() && IsSpace(s[i])) ++i;
-                if (i < s.size() && s[i] == ',') ++i;
-                while (i < s.size() && IsSpace(s[i])) ++i;
-            }
-            while (i < s.size() && IsSpace(s[i])) ++i;
-            if (i == s.size()) return true;
-            if (s[i] != '\\' || !OnlyBlanksFrom(s, i + 1)) return Fail(lineNo_, Quoted("Malformed value"));
-            if (!NextLine()) return Fail(valueLine, Quoted("Malformed value", "the data goes on past the end"));
-            if (line_.find('\0') != std::string_view::npos) return Fail(lineNo_, Quoted("Malformed value", "a NUL byte"));
-            s = line_;
-            std::size_t j = 0;
-            while (j < s.size() && IsSpace(s[j])) ++j;
-            s.remove_prefix(j);
-        }
+        ReadValueLine(lines_, p, scratch_, faults_);
     }
 
     Hive& hive_;
     FileLayout& layout_;
     ParseError& error_;
-    std::string_view text_;
-    std::string_view line_;
-    std::size_t lineBegin_ = 0;
-    std::size_t next_ = 0;
-    std::size_t lineNo_ = 0;
+    HiveText* source_ = nullptr;
+    Lines lines_;
+    Faults faults_;
     std::size_t contentEnd_ = 0;
     HiveKey* key_ = nullptr;
     bool keyRefused_ = false;  // the last header was left out: so are its values
-    bool writable_ = true;
-    std::vector<HiveKey*> chain_;
+    std::vector<HiveKey*> chain_;  // the last header's keys, by depth
+    std::u16string wide_;
+    HiveValue scratch_;
 };
 
+
+}  // namespace
+
+void ReadBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values) {
+    const HiveText::Block& b = text.blocks[block];
+    Lines lines(std::string_view(text.text).substr(0, b.bodyEnd), b.bodyBegin);
+    if (!lines.Next()) return;  // the header
+    Faults unasked;
+    HiveValue value;
+    while (lines.Next()) {
+        const std::string_view line = lines.line;
+        std::size_t p = 0;
+        while (p < line.size() && IsSpace(line[p])) ++p;
+        if (p == line.size() || line[p] == ';') continue;
+        // A header, even one left out, ends what belongs to this key.
+        if (line[p] == '[') return;
+        if ((line[p] != '"' && line[p] != '@') || lines.HasNul()) continue;
+        if (ReadValueLine(lines, p, value, unasked)) values.push_back(std::move(value));
+    }
+}
+
+namespace {
 bool NeedsBlock(const HiveKey& key) {
     return !key.values().empty() || key.children.empty() || key.keyClass || key.isLink;
 }
@@ -573,10 +759,10 @@ constexpr std::uint32_t kAfterPreamble = HiveKey::kNoBlock;
 const HiveKey* Predecessor(const HiveKey* key) {
     const HiveKey* parent = key->parent;
     if (!parent) return nullptr;
-    const auto it = parent->children.find(std::u16string_view(key->name));
-    if (it == parent->children.begin()) return parent;
-    const HiveKey* p = std::prev(it)->get();
-    while (!p->children.empty()) p = std::prev(p->children.end())->get();
+    const std::size_t at = parent->children.LowerBound(key->name, NameLess{});
+    if (at == 0) return parent;
+    const HiveKey* p = parent->children[at - 1].get();
+    while (!p->children.empty()) p = p->children.back().get();
     return p;
 }
 
@@ -603,54 +789,63 @@ bool PreorderLess(const HiveKey* a, const HiveKey* b) {
 
 
 // What becomes of the blocks of a key that changed or was created.
-void Decide(HiveKey& key, std::vector<unsigned char>& action,
+void Decide(Hive& hive, HiveKey& key, std::vector<unsigned char>& action,
             std::unordered_map<std::uint32_t, std::vector<HiveKey*>>& added, std::uint32_t anchor) {
     const std::uint32_t first = key.FirstBlock();
     if (first != HiveKey::kNoBlock) {
         action[first] = NeedsBlock(key) ? kRegenerate : kDrop;
-        for (std::uint32_t more : key.MoreBlocks()) action[more] = kDrop;
-        key.ClearBlocks();
-        if (action[first] == kRegenerate) key.AddBlock(first);
+        for (std::uint32_t more : hive.MoreBlocks(key)) action[more] = kDrop;
+        hive.ClearBlocks(key);
+        if (action[first] == kRegenerate) hive.AddBlock(key, first);
     } else if (Writable(key)) {
         added[anchor].push_back(&key);
     }
 }
 
 // Renumbers the blocks in file order once dropped ones pile up.
-void Compact(FileLayout& layout) {
-    for (std::uint32_t id : layout.order) layout.blocks[id].key->ClearBlocks();
-    std::vector<FileLayout::Block> blocks;
+void Compact(Hive& hive, FileLayout& layout) {
+    std::vector<HiveText::Block>& all = layout.source->blocks;
+    for (std::uint32_t id : layout.order) hive.ClearBlocks(*all[id].key);
+    std::vector<HiveText::Block> blocks;
     blocks.reserve(layout.order.size());
     for (std::uint32_t id : layout.order) {
-        blocks.push_back(layout.blocks[id]);
-        blocks.back().key->AddBlock(static_cast<std::uint32_t>(blocks.size() - 1));
+        blocks.push_back(all[id]);
+        hive.AddBlock(*blocks.back().key, static_cast<std::uint32_t>(blocks.size() - 1));
     }
-    layout.blocks = std::move(blocks);
+    all = std::move(blocks);
     for (std::uint32_t i = 0; i < layout.order.size(); ++i) layout.order[i] = i;
 }
 
 }  // namespace
 
 const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
+    HiveText& source = *layout.source;
+    std::vector<HiveText::Block>& blocks = source.blocks;
+    // Keys written anew read their values from the text that is about to be
+    // replaced: before anything moves.
+    const auto& dirty = hive.DirtyKeys();
+    for (HiveKey* key : dirty)
+        if (!Hive::IsDeleted(*key)) key->values();
+
     for (std::uint32_t b : hive.DroppedBlocks())
-        if (b < layout.blocks.size()) layout.blocks[b].key = nullptr;
+        if (b < blocks.size()) blocks[b].key = nullptr;
     hive.DroppedBlocks().clear();
-    std::vector<unsigned char> action(layout.blocks.size(), kVerbatim);
-    for (std::size_t i = 0; i < layout.blocks.size(); ++i)
-        if (!layout.blocks[i].key) action[i] = kDrop;
+    std::vector<unsigned char> action(blocks.size(), kVerbatim);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        if (!blocks[i].key) action[i] = kDrop;
 
     // Only the keys that changed are looked at, unless so many did that one walk
     // over the whole tree is cheaper than finding each one's place.
     std::unordered_map<std::uint32_t, std::vector<HiveKey*>> added;  // by the block they follow
-    const auto& dirty = hive.DirtyKeys();
-    if (dirty.size() * 16 > layout.order.size() + 16) {
+    const std::size_t changed = dirty.size();
+    if (changed * 16 > layout.order.size() + 16) {
         std::uint32_t anchor = kAfterPreamble;
         std::vector<HiveKey*> stack{&hive.Root()};
         while (!stack.empty()) {
             HiveKey* key = stack.back();
             stack.pop_back();
             const std::uint32_t first = key->FirstBlock();
-            if (dirty.count(key)) Decide(*key, action, added, anchor);
+            if (Hive::IsDirty(*key)) Decide(hive, *key, action, added, anchor);
             if (first != HiveKey::kNoBlock) anchor = first;
             for (auto it = key->children.rbegin(); it != key->children.rend(); ++it) stack.push_back(it->get());
         }
@@ -658,58 +853,59 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
         std::vector<std::pair<HiveKey*, std::uint32_t>> anchors;
         anchors.reserve(dirty.size());
         for (HiveKey* key : dirty)  // before any key's blocks change
-            anchors.emplace_back(key, key->FirstBlock() == HiveKey::kNoBlock ? AnchorOf(key) : 0);
-        for (auto& [key, anchor] : anchors) Decide(*key, action, added, anchor);
+            if (!Hive::IsDeleted(*key))
+                anchors.emplace_back(key, key->FirstBlock() == HiveKey::kNoBlock ? AnchorOf(key) : 0);
+        for (auto& [key, anchor] : anchors) Decide(hive, *key, action, added, anchor);
         for (auto& [anchor, keys] : added) std::sort(keys.begin(), keys.end(), PreorderLess);
     }
     hive.ClearDirty();
 
-    const std::string old = std::move(layout.text);
-    std::string& out = layout.text;
-    out.clear();
-    out.reserve(old.size() + dirty.size() * 160 + 256);
+    const std::string old = std::move(source.text);
+    std::string out;
+    out.reserve(old.size() + changed * 160 + 256);
     out.append(old, 0, layout.preambleEnd);
     layout.preambleEnd = out.size();
     std::vector<std::uint32_t> order;
     order.reserve(layout.order.size() + added.size());
 
+    auto offset = [&out] { return static_cast<std::uint32_t>(out.size()); };
     auto emitGenerated = [&](HiveKey& key, std::string_view gap) {
         if (!out.empty() && out.back() != '\n') out += '\n';
-        FileLayout::Block block{&key, out.size(), 0, 0};
+        HiveText::Block block{&key, offset(), 0, 0};
         out += gap;
-        block.bodyBegin = out.size();
+        block.bodyBegin = offset();
         AppendBlockBody(out, key);
-        block.bodyEnd = out.size();
+        block.bodyEnd = offset();
         return block;
     };
     auto emitAdded = [&](std::uint32_t after) {
         const auto it = added.find(after);
         if (it == added.end()) return;
         for (HiveKey* key : it->second) {
-            const auto id = static_cast<std::uint32_t>(layout.blocks.size());
-            layout.blocks.push_back(emitGenerated(*key, "\n"));
-            key->AddBlock(id);
+            const auto id = static_cast<std::uint32_t>(blocks.size());
+            blocks.push_back(emitGenerated(*key, "\n"));
+            hive.AddBlock(*key, id);
             order.push_back(id);
         }
     };
 
     emitAdded(kAfterPreamble);
     for (const std::uint32_t id : layout.order) {
-        const FileLayout::Block b = layout.blocks[id];
+        const HiveText::Block b = blocks[id];
         const std::string_view gap(old.data() + b.gapBegin, b.bodyBegin - b.gapBegin);
         if (action[id] == kVerbatim) {
-            FileLayout::Block moved{b.key, out.size(), 0, 0};
+            HiveText::Block moved{b.key, offset(), 0, 0};
             out += gap;
-            moved.bodyBegin = out.size();
+            moved.bodyBegin = offset();
             out.append(old, b.bodyBegin, b.bodyEnd - b.bodyBegin);
-            moved.bodyEnd = out.size();
-            layout.blocks[id] = moved;
+            moved.bodyEnd = offset();
+            blocks[id] = moved;
             order.push_back(id);
         } else if (action[id] == kRegenerate) {
-            layout.blocks[id] = emitGenerated(*b.key, gap);
+            blocks[id] = emitGenerated(*b.key, gap);
             order.push_back(id);
         } else {
-            layout.blocks[id].key = nullptr;
+            blocks[id].key = nullptr;
         }
         emitAdded(id);
     }
@@ -717,9 +913,10 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     out.append(old, layout.trailerBegin, std::string::npos);
     layout.trailerBegin = trailerBegin;
     layout.order = std::move(order);
-    if (layout.blocks.size() > 4096 && layout.blocks.size() > 2 * layout.order.size()) Compact(layout);
+    source.text = std::move(out);
+    if (blocks.size() > 4096 && blocks.size() > 2 * layout.order.size()) Compact(hive, layout);
     hive.ClearChanged();
-    return layout.text;
+    return source.text;
 }
 
 }  // namespace moatgate
