@@ -23,6 +23,8 @@ struct Hive::RootKey : HiveKey {
     Hive* hive = nullptr;
 };
 
+static_assert(sizeof(HiveKey) <= 64, "a key takes one cache line");
+
 namespace {
 
 constexpr std::size_t kFirstArenaBlock = 16 * 1024;
@@ -102,6 +104,7 @@ Hive::Hive(Hive&& other) noexcept
       classes_(std::move(other.classes_)),
       moreBlocks_(std::move(other.moreBlocks_)),
       text_(std::move(other.text_)),
+      keyBlocks_(std::move(other.keyBlocks_)),
       arena_(std::move(other.arena_)),
       arenaNext_(std::exchange(other.arenaNext_, nullptr)),
       arenaLeft_(std::exchange(other.arenaLeft_, 0)),
@@ -125,6 +128,7 @@ Hive& Hive::operator=(Hive&& other) noexcept {
     classes_ = std::move(other.classes_);
     moreBlocks_ = std::move(other.moreBlocks_);
     text_ = std::move(other.text_);
+    keyBlocks_ = std::move(other.keyBlocks_);
     arena_ = std::move(other.arena_);
     arenaNext_ = std::exchange(other.arenaNext_, nullptr);
     arenaLeft_ = std::exchange(other.arenaLeft_, 0);
@@ -136,26 +140,27 @@ Hive& Hive::operator=(Hive&& other) noexcept {
 }
 
 void Hive::DestroyAll() {
-    // Without recursion: a file may nest keys arbitrarily deep. The keys' memory
-    // goes with the arena; what they hold goes here.
-    if (root_) {
-        std::vector<HiveKey*> stack;
-        for (const KeyRef& child : root_->children) stack.push_back(child.get());
-        while (!stack.empty()) {
-            HiveKey* key = stack.back();
-            stack.pop_back();
-            for (const KeyRef& child : key->children) stack.push_back(child.get());
-            key->~HiveKey();
-        }
-    }
-    for (HiveKey* key : dirty_)
-        if (key->deleted_) key->~HiveKey();
+    // Every key ever made is still in its block (deleted ones emptied): one pass
+    // over the blocks, in memory order, without walking the tree.
+    for (KeyBlock& block : keyBlocks_)
+        for (std::size_t i = 0; i < block.used; ++i)
+            reinterpret_cast<HiveKey*>(block.memory.get() + i * sizeof(HiveKey))->~HiveKey();
+    keyBlocks_.clear();
     dirty_.clear();
     freeKeys_.clear();
     root_.reset();
     arena_.clear();
     arenaNext_ = nullptr;
     arenaLeft_ = 0;
+}
+
+void* Hive::AllocateKey() {
+    if (keyBlocks_.empty() || keyBlocks_.back().used == keyBlocks_.back().capacity) {
+        const std::size_t capacity = std::size_t{256} << std::min<std::size_t>(keyBlocks_.size(), 6);
+        keyBlocks_.push_back({std::unique_ptr<unsigned char[]>(new unsigned char[capacity * sizeof(HiveKey)]), capacity, 0});
+    }
+    KeyBlock& block = keyBlocks_.back();
+    return block.memory.get() + block.used++ * sizeof(HiveKey);
 }
 
 void* Hive::Allocate(std::size_t bytes, std::size_t align) {
@@ -177,14 +182,15 @@ void* Hive::Allocate(std::size_t bytes, std::size_t align) {
 }
 
 HiveKey* Hive::NewKey(HiveKey& parent, std::u16string_view keyName, std::uint64_t time) {
-    void* memory = nullptr;
+    HiveKey* key = nullptr;
     if (!freeKeys_.empty()) {
-        memory = freeKeys_.back();
+        key = freeKeys_.back();
         freeKeys_.pop_back();
+        key->~HiveKey();
+        new (key) HiveKey();
     } else {
-        memory = Allocate(sizeof(HiveKey), alignof(HiveKey));
+        key = new (AllocateKey()) HiveKey();
     }
-    HiveKey* key = new (memory) HiveKey();
     if (!keyName.empty()) {
         auto* chars = static_cast<char16_t*>(Allocate(keyName.size() * sizeof(char16_t), alignof(char16_t)));
         std::memcpy(chars, keyName.data(), keyName.size() * sizeof(char16_t));
@@ -251,10 +257,7 @@ void Hive::Touch(HiveKey& key) {
 void Hive::ClearDirty() {
     for (HiveKey* key : dirty_) {
         key->dirty_ = false;
-        if (key->deleted_) {
-            key->~HiveKey();
-            freeKeys_.push_back(key);
-        }
+        if (key->deleted_) freeKeys_.push_back(key);
     }
     dirty_.clear();
 }
@@ -300,12 +303,13 @@ void Hive::DeleteKey(HiveKey& key) {
     if (at < siblings.size() && siblings[at].get() == &key) siblings.Erase(at);
     ++generation_;
     Touch(*parent);
+    key.values_.Clear();
+    key.valuesInText_ = false;
+    key.parent = nullptr;
     if (key.dirty_) {
         // Listed among the keys that changed: kept (marked) until that list is cleared.
         key.deleted_ = true;
-        key.parent = nullptr;
     } else {
-        key.~HiveKey();
         freeKeys_.push_back(&key);
     }
 }

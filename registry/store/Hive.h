@@ -57,9 +57,10 @@ struct NameLess {
 // and the layout that writes the file back share it: a key whose values were not
 // asked for yet reads them from its blocks here.
 struct HiveText {
+    // A block's blank and comment lines before its header run from where the
+    // block before it in the file ends (or the preamble, for the first).
     struct Block {
         HiveKey* key = nullptr;      // null once the key is gone
-        std::uint32_t gapBegin = 0;  // blank and comment lines before the header
         std::uint32_t bodyBegin = 0; // the header line
         std::uint32_t bodyEnd = 0;   // after the key's last option or value line
     };
@@ -81,7 +82,6 @@ public:
     Children children;  // in the registry's order
     const std::u16string* keyClass = nullptr;  // shared by the hive; null: no class
     std::uint64_t modified = 0;  // FILETIME: 100 ns units since 1601
-    bool isLink = false;
 
     HiveKey* FindChild(std::u16string_view name) const;
     // The index-th subkey; O(1) amortised when walked in order.
@@ -114,10 +114,15 @@ private:
 
     mutable Values values_;
     std::uint32_t block_ = kNoBlock;
-    mutable bool valuesInText_ = false;
-    bool dirty_ = false;       // listed in Hive::DirtyKeys
-    bool moreBlocks_ = false;  // the hive lists further blocks
-    bool deleted_ = false;     // gone, kept until the hive forgets what changed
+
+public:
+    bool isLink = false;
+
+private:
+    mutable bool valuesInText_ : 1 = false;
+    bool dirty_ : 1 = false;       // listed in Hive::DirtyKeys
+    bool moreBlocks_ : 1 = false;  // the hive lists further blocks
+    bool deleted_ : 1 = false;     // gone, kept until the hive forgets what changed
 };
 
 class Hive {
@@ -191,6 +196,7 @@ private:
     void MarkDirty(HiveKey& key);
     HiveKey* NewKey(HiveKey& parent, std::u16string_view name, std::uint64_t modified);
     void* Allocate(std::size_t bytes, std::size_t align);
+    void* AllocateKey();
     void DestroyAll();
     // Reads the values of a key from the text it was read from.
     void ReadValues(const HiveKey& key);
@@ -204,11 +210,17 @@ private:
     std::set<std::u16string, std::less<>> classes_;
     std::unordered_map<const HiveKey*, std::vector<std::uint32_t>> moreBlocks_;
     std::shared_ptr<HiveText> text_;
-    // Keys and their names, in blocks that are freed with the hive.
+    // Keys, side by side in blocks, and their names: freed with the hive.
+    struct KeyBlock {
+        std::unique_ptr<unsigned char[]> memory;
+        std::size_t capacity = 0;
+        std::size_t used = 0;
+    };
+    std::vector<KeyBlock> keyBlocks_;
     std::vector<std::unique_ptr<unsigned char[]>> arena_;
     unsigned char* arenaNext_ = nullptr;
     std::size_t arenaLeft_ = 0;
-    std::vector<HiveKey*> freeKeys_;  // deleted keys' memory, for new keys
+    std::vector<HiveKey*> freeKeys_;  // deleted keys, emptied, for new keys
 };
 
 }  // namespace moatgate

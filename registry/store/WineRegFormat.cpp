@@ -256,13 +256,6 @@ bool PlainValueLine(std::string_view line, std::size_t p) {
     return false;
 }
 
-bool SameUnits(std::u16string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < b.size(); ++i)
-        if (a[i] != static_cast<unsigned char>(b[i])) return false;
-    return true;
-}
-
 // One pass over the file's lines, building the keys and the layout; the values
 // are checked, and left in the text until asked for. A line that cannot be taken
 // exactly as written is left out (as Wine leaves out what it cannot read), and
@@ -275,6 +268,11 @@ public:
         source_ = layout_.source.get();
         source_->text = std::move(text);
         lines_ = Lines(source_->text);
+        // Room for the blocks of any ordinary file at once (a block takes more
+        // than 64 bytes), so that the lists are not copied as they grow; pages
+        // never written are never given memory.
+        source_->blocks.reserve(source_->text.size() / 64 + 16);
+        layout_.order.reserve(source_->text.size() / 64 + 16);
         error_ = ParseError{};
         faults_.error = &error_;
         hive_.SetText(layout_.source);
@@ -341,45 +339,64 @@ private:
 
     // The header of a key whose path is plain printable ASCII, components joined
     // by "\\" and no other escapes, as nearly every header is: read without
-    // converting the whole path. False to leave the line to LoadKey.
+    // converting the path, and only from where it parts from the header before
+    // it (files list keys in tree order, so most headers share a long prefix).
+    // False to leave the line to LoadKey.
     bool PlainKey(std::size_t p) {
         const std::string_view line = lines_.line;
         const char* s = line.data();
-        std::size_t close = p + 1;
-        for (; close < line.size() && s[close] != ']'; ++close) {
-            const auto c = static_cast<unsigned char>(s[close]);
+        const void* bracket = std::memchr(s + p + 1, ']', line.size() - p - 1);
+        if (!bracket) return false;
+        const auto close = static_cast<std::size_t>(static_cast<const char*>(bracket) - s);
+        if (std::memchr(s + close, '\0', line.size() - close)) return false;
+        const std::string_view path(s + p + 1, close - p - 1);
+
+        // The components of the previous header that end where this one's do,
+        // with the same bytes before: the same keys.
+        std::size_t common = 0;
+        const std::size_t most = std::min(path.size(), prevPath_.size());
+        while (common + 8 <= most && std::memcmp(path.data() + common, prevPath_.data() + common, 8) == 0) common += 8;
+        while (common < most && path[common] == prevPath_[common]) ++common;
+        std::size_t depth = 0;
+        while (depth < prevEnds_.size() &&
+               (prevEnds_[depth] < common ||
+                (prevEnds_[depth] == common && (common == path.size() || path[common] == '\\'))))
+            ++depth;
+        std::size_t start = depth ? prevEnds_[depth - 1] : 0;
+        for (std::size_t i = start; i < path.size(); ++i) {
+            const auto c = static_cast<unsigned char>(path[i]);
             if (c == '\\') {
-                if (close + 1 >= line.size() || s[close + 1] != '\\') return false;
-                ++close;
+                if (i + 1 >= path.size() || path[i + 1] != '\\') return false;
+                ++i;
             } else if (c < 0x20 || c > 0x7E) {
                 return false;
             }
         }
-        if (close >= line.size()) return false;
-        if (std::memchr(s + close, '\0', line.size() - close)) return false;
+
         const std::uint64_t modified = HeaderTime(close + 1);
-        std::size_t depth = 0;
         bool tooLong = false;
-        HiveKey* key = &hive_.Root();
-        for (std::size_t start = p + 1; start < close;) {
-            std::size_t end = start;
-            while (end < close && s[end] != '\\') ++end;
-            const std::string_view name(s + start, end - start);
-            start = end + 2;
-            if (name.empty()) continue;
-            tooLong = tooLong || name.size() > kMaxKeyNameLength;
-            if (depth < chain_.size() && SameUnits(chain_[depth]->name, name)) {
-                key = chain_[depth];
-            } else {
-                chain_.resize(depth);
-                wide_.assign(name.begin(), name.end());
-                key = hive_.FindOrAddChild(*key, wide_, modified);
-                chain_.push_back(key);
-            }
-            ++depth;
-        }
+        for (std::size_t d = 0; d < depth; ++d)
+            tooLong = tooLong || chain_[d]->name.size() > kMaxKeyNameLength;
+        HiveKey* key = depth ? chain_[depth - 1] : &hive_.Root();
         chain_.resize(depth);
-        StartBlock(key, modified, tooLong, depth);
+        prevEnds_.resize(depth);
+        while (start < path.size()) {
+            if (path[start] == '\\') {
+                start += 2;
+                continue;
+            }
+            std::size_t end = start;
+            while (end < path.size() && path[end] != '\\') ++end;
+            const std::string_view name = path.substr(start, end - start);
+            tooLong = tooLong || name.size() > kMaxKeyNameLength;
+            wide_.assign(name.begin(), name.end());
+            key = hive_.FindOrAddChild(*key, wide_, modified);
+            chain_.push_back(key);
+            prevEnds_.push_back(end);
+            start = end;
+        }
+        prevPath_ = path;
+        StartBlock(key, modified, tooLong, chain_.size());
         return true;
     }
 
@@ -394,6 +411,8 @@ private:
         if (!ParseEscaped(line, p, ']', path, &problem)) return void(Fail("Malformed key"));
         if (!problem.empty()) return void(Fail("Malformed key", problem));
         const std::uint64_t modified = HeaderTime(p);
+        prevPath_ = {};
+        prevEnds_.clear();
         std::size_t depth = 0;
         bool tooLong = false;
         HiveKey* key = &hive_.Root();
@@ -444,7 +463,6 @@ private:
             source_->blocks.back().bodyEnd = static_cast<std::uint32_t>(contentEnd_);
         HiveText::Block block;
         block.key = key_;
-        block.gapBegin = static_cast<std::uint32_t>(contentEnd_);
         block.bodyBegin = static_cast<std::uint32_t>(lines_.begin);
         const auto id = static_cast<std::uint32_t>(source_->blocks.size());
         hive_.AddBlock(*key_, id);
@@ -465,13 +483,14 @@ private:
             key_->modified = t;
         } else if (opt.rfind("#class=", 0) == 0) {
             std::size_t i = p + 8;
-            std::u16string cls;
             std::string problem;
-            if (opt.substr(7, 1) != "\"" || !ParseEscaped(line, i, '"', cls, &problem))
+            if (opt.substr(7, 1) != "\"" || !ParseEscaped(line, i, '"', class_, &problem))
                 return void(Fail("Malformed class"));
             if (problem.empty() && !OnlyBlanksFrom(line, i)) problem = "text after the class";
             if (!problem.empty()) return void(Fail("Malformed class", problem));
-            key_->keyClass = hive_.InternClass(cls);
+            // Most keys of a file share one class.
+            if (!lastClass_ || *lastClass_ != class_) lastClass_ = hive_.InternClass(class_);
+            key_->keyClass = lastClass_;
         } else if (opt.rfind("#link", 0) == 0) {
             if (!OnlyBlanksFrom(opt, 5)) return void(Fail("Malformed option"));
             key_->isLink = true;
@@ -500,7 +519,11 @@ private:
     HiveKey* key_ = nullptr;
     bool keyRefused_ = false;  // the last header was left out: so are its values
     std::vector<HiveKey*> chain_;  // the last header's keys, by depth
+    std::string_view prevPath_;    // the last header's path, when plain
+    std::vector<std::size_t> prevEnds_;  // where each of its components ends in it
     std::u16string wide_;
+    std::u16string class_;
+    const std::u16string* lastClass_ = nullptr;
     HiveValue scratch_;
 };
 
@@ -864,16 +887,18 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     std::string out;
     out.reserve(old.size() + changed * 160 + 256);
     out.append(old, 0, layout.preambleEnd);
+    std::size_t oldEnd = layout.preambleEnd;  // of the block before, in the old text
     layout.preambleEnd = out.size();
     std::vector<std::uint32_t> order;
     order.reserve(layout.order.size() + added.size());
 
     auto offset = [&out] { return static_cast<std::uint32_t>(out.size()); };
     auto emitGenerated = [&](HiveKey& key, std::string_view gap) {
-        if (!out.empty() && out.back() != '\n') out += '\n';
-        HiveText::Block block{&key, offset(), 0, 0};
+        // A header starts a line; a gap that starts with a line end was given one
+        // when the block was first written.
+        if (!out.empty() && out.back() != '\n' && (gap.empty() || gap.front() != '\n')) out += '\n';
         out += gap;
-        block.bodyBegin = offset();
+        HiveText::Block block{&key, offset(), 0};
         AppendBlockBody(out, key);
         block.bodyEnd = offset();
         return block;
@@ -892,11 +917,11 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     emitAdded(kAfterPreamble);
     for (const std::uint32_t id : layout.order) {
         const HiveText::Block b = blocks[id];
-        const std::string_view gap(old.data() + b.gapBegin, b.bodyBegin - b.gapBegin);
+        const std::string_view gap(old.data() + oldEnd, b.bodyBegin - oldEnd);
+        oldEnd = b.bodyEnd;
         if (action[id] == kVerbatim) {
-            HiveText::Block moved{b.key, offset(), 0, 0};
             out += gap;
-            moved.bodyBegin = offset();
+            HiveText::Block moved{b.key, offset(), 0};
             out.append(old, b.bodyBegin, b.bodyEnd - b.bodyBegin);
             moved.bodyEnd = offset();
             blocks[id] = moved;
