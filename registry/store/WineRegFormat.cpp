@@ -1,6 +1,7 @@
 #include "registry/store/WineRegFormat.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -20,14 +21,17 @@ constexpr std::string_view kUserHiveComment =
     ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000";
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
-}
+// The value of each byte as a hexadecimal digit; -1 for any other byte. A table:
+// every key's #time line is sixteen digits, read without a branch per digit.
+constexpr auto kHexDigits = [] {
+    std::array<signed char, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<std::size_t>(c)] = static_cast<signed char>(
+            c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1);
+    return table;
+}();
+bool IsHex(char c) { return kHexDigits[static_cast<unsigned char>(c)] >= 0; }
+int HexValue(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
 
 // Lowercase hexadecimal, at least `width` digits.
 void AppendHex(std::string& out, unsigned v, int width) {
@@ -478,19 +482,33 @@ private:
         if (opt.rfind("#time=", 0) == 0) {
             std::uint64_t t = 0;
             std::size_t i = 6;
-            while (i < opt.size() && IsHex(opt[i]) && i < 6 + 16) t = (t << 4) | static_cast<unsigned>(HexValue(opt[i++]));
+            for (int digit; i < opt.size() && i < 6 + 16 && (digit = HexValue(opt[i])) >= 0; ++i)
+                t = (t << 4) | static_cast<unsigned>(digit);
             if (i == 6 || !OnlyBlanksFrom(opt, i)) return void(Fail("Malformed time"));
             key_->modified = t;
         } else if (opt.rfind("#class=", 0) == 0) {
             std::size_t i = p + 8;
+            // Most keys of a file share one class, written the same way.
+            if (lastClass_ && opt.size() >= 9 + lastClassText_.size() && opt[7] == '"' &&
+                opt.compare(8, lastClassText_.size(), lastClassText_) == 0 && opt[8 + lastClassText_.size()] == '"' &&
+                OnlyBlanksFrom(opt, 9 + lastClassText_.size())) {
+                key_->keyClass = lastClass_;
+                return;
+            }
             std::string problem;
             if (opt.substr(7, 1) != "\"" || !ParseEscaped(line, i, '"', class_, &problem))
                 return void(Fail("Malformed class"));
             if (problem.empty() && !OnlyBlanksFrom(line, i)) problem = "text after the class";
             if (!problem.empty()) return void(Fail("Malformed class", problem));
-            // Most keys of a file share one class.
-            if (!lastClass_ || *lastClass_ != class_) lastClass_ = hive_.InternClass(class_);
+            lastClass_ = hive_.InternClass(class_);
             key_->keyClass = lastClass_;
+            // Its text, when a plain one, for the keys that follow.
+            const std::string_view text = line.substr(p + 8, i - 1 - (p + 8));
+            const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+                return c >= 0x20 && c <= 0x7E && c != '\\' && c != '"';
+            });
+            lastClassText_ = plain ? text : std::string_view();
+            if (!plain) lastClass_ = nullptr;
         } else if (opt.rfind("#link", 0) == 0) {
             if (!OnlyBlanksFrom(opt, 5)) return void(Fail("Malformed option"));
             key_->isLink = true;
@@ -523,7 +541,8 @@ private:
     std::vector<std::size_t> prevEnds_;  // where each of its components ends in it
     std::u16string wide_;
     std::u16string class_;
-    const std::u16string* lastClass_ = nullptr;
+    const std::u16string* lastClass_ = nullptr;  // and its plain text
+    std::string_view lastClassText_;
     HiveValue scratch_;
 };
 
