@@ -338,6 +338,11 @@ void Hive::ClearBlocks(HiveKey& key) {
     }
 }
 
+bool Hive::PeekValues(const HiveKey& key, std::vector<HiveValue>& values) const {
+    if (!key.valuesInText_ || key.moreBlocks_ || !text_ || key.block_ == HiveKey::kNoBlock) return false;
+    return PeekBlockValues(*text_, key.block_, values);
+}
+
 void Hive::ReadValues(const HiveKey& key) {
     std::vector<HiveValue> values;
     if (text_) {

@@ -168,6 +168,10 @@ public:
     void SetText(std::shared_ptr<HiveText> text) { text_ = std::move(text); }
     const std::shared_ptr<HiveText>& Text() const { return text_; }
     void LeaveValuesInText(HiveKey& key) { key.valuesInText_ = true; }
+    // The values of a key whose values are still in the text, read from there
+    // without keeping them, when that is sure to give them as the key would: a few
+    // values in one block, in order. False otherwise.
+    bool PeekValues(const HiveKey& key, std::vector<HiveValue>& values) const;
 
     // Where a file holds each key's text: usually one block, more when a
     // hand-written file names the key twice.

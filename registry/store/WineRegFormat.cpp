@@ -260,6 +260,38 @@ bool PlainValueLine(std::string_view line, std::size_t p) {
     return false;
 }
 
+// Reads a value line that PlainValueLine accepts, without the full reading's
+// detours; false (and nothing read) for any other line.
+bool ReadPlainValue(std::string_view line, std::size_t p, HiveValue& value) {
+    if (!PlainValueLine(line, p)) return false;
+    const char* s = line.data();
+    value.name.clear();
+    value.data.clear();
+    if (s[p] == '"') {
+        for (++p; s[p] != '"'; ++p) value.name.push_back(static_cast<char16_t>(s[p]));
+    }
+    ++p;
+    while (s[p] != '=') ++p;
+    ++p;
+    while (IsSpace(s[p])) ++p;
+    if (s[p] == 'd') {  // dword:
+        std::uint32_t v = 0;
+        for (p += 6; p < line.size() && IsHex(s[p]); ++p) v = (v << 4) | static_cast<std::uint32_t>(HexValue(s[p]));
+        value.type = REG_DWORD;
+        value.data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                      static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+        return true;
+    }
+    value.type = REG_SZ;
+    for (++p; s[p] != '"'; ++p) {
+        if (s[p] == '\\') ++p;
+        value.data.push_back(static_cast<unsigned char>(s[p]));
+        value.data.push_back(0);
+    }
+    value.data.insert(value.data.end(), {0, 0});  // as loaded, a string gets its terminator
+    return true;
+}
+
 // One pass over the file's lines, building the keys and the layout; the values
 // are checked, and left in the text until asked for. A line that cannot be taken
 // exactly as written is left out (as Wine leaves out what it cannot read), and
@@ -393,7 +425,8 @@ private:
             while (end < path.size() && path[end] != '\\') ++end;
             const std::string_view name = path.substr(start, end - start);
             tooLong = tooLong || name.size() > kMaxKeyNameLength;
-            wide_.assign(name.begin(), name.end());
+            wide_.resize(name.size());
+            std::copy(name.begin(), name.end(), wide_.begin());
             key = hive_.FindOrAddChild(*key, wide_, modified);
             chain_.push_back(key);
             prevEnds_.push_back(end);
@@ -563,7 +596,8 @@ void ReadBlockValues(const HiveText& text, std::uint32_t block, std::vector<Hive
         // A header, even one left out, ends what belongs to this key.
         if (line[p] == '[') return;
         if ((line[p] != '"' && line[p] != '@') || lines.HasNul()) continue;
-        if (ReadValueLine(lines, p, value, unasked)) values.push_back(std::move(value));
+        if (ReadPlainValue(line, p, value) || ReadValueLine(lines, p, value, unasked))
+            values.push_back(std::move(value));
     }
 }
 
@@ -790,6 +824,30 @@ bool ParseEscaped(std::string_view line, std::size_t& pos, char endChar, std::u1
 
 bool LoadRegistryText(std::string text, Hive& hive, FileLayout& layout, ParseError& error) {
     return Loader(std::move(text), hive, layout, error).Run();
+}
+
+bool PeekBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values) {
+    constexpr std::size_t kFew = 8;
+    const HiveText::Block& b = text.blocks[block];
+    Lines lines(std::string_view(text.text).substr(0, b.bodyEnd), b.bodyBegin);
+    if (!lines.Next()) return false;
+    Faults unasked;
+    std::size_t count = 0;
+    while (lines.Next()) {
+        const std::string_view line = lines.line;
+        std::size_t p = 0;
+        while (p < line.size() && IsSpace(line[p])) ++p;
+        if (p == line.size() || line[p] == ';') continue;
+        if (line[p] == '[') break;
+        if (line[p] != '"' && line[p] != '@') continue;
+        if (lines.HasNul() || count == kFew) return false;
+        if (count == values.size()) values.emplace_back();
+        if (!ReadPlainValue(line, p, values[count]) && !ReadValueLine(lines, p, values[count], unasked)) return false;
+        if (count > 0 && CompareNames(values[count - 1].name, values[count].name) >= 0) return false;
+        ++count;
+    }
+    values.resize(count);
+    return true;
 }
 
 namespace {

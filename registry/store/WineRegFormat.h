@@ -55,6 +55,10 @@ bool LoadRegistryText(std::string text, Hive& hive, FileLayout& layout, ParseErr
 // the whole file takes them (lines left out then are left out now); for keys
 // whose values were left in the text.
 void ReadBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values);
+// The same for a block of at most a few values, in the registry's order, none
+// left out: then true, with `values` being the key's values; false when unsure.
+// Reuses the memory of what `values` held.
+bool PeekBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values);
 
 // The text of the hive. Updates `layout` (and the keys' blocks, and the hive's
 // record of what changed) to describe the returned text: the caller must either
