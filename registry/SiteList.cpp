@@ -105,10 +105,21 @@ void SiteList::Sort() {
         order.swap(merged);
         runs = std::move(next);
     }
-    std::vector<SiteRow> sorted;
-    sorted.reserve(rows_.size());
-    for (const Entry& e : order) sorted.push_back(std::move(rows_[e.row]));
-    rows_ = std::move(sorted);
+    // Each row goes to its place along the cycles of the permutation, in place:
+    // no second list of rows.
+    for (std::uint32_t start = 0; start < n; ++start) {
+        if (order[start].row == start) continue;
+        SiteRow carried = std::move(rows_[start]);
+        std::uint32_t to = start;
+        for (;;) {
+            const std::uint32_t from = order[to].row;
+            order[to].row = to;
+            if (from == start) break;
+            rows_[to] = std::move(rows_[from]);
+            to = from;
+        }
+        rows_[to] = std::move(carried);
+    }
 }
 
 void SiteList::SelectOnly(std::size_t index) {

@@ -48,6 +48,9 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
             list.Add(std::move(row));
         }
 
+        // Most lists have well under two rows a domain: room for them at once.
+        list.Reserve(2 * list.Count());
+
         // Subdomains: the first becomes the domain's own row, further ones get rows.
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
             path.assign(list.Item(r).domain).append("\\");

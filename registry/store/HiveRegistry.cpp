@@ -158,8 +158,13 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name) {
         // one in growing steps, so that the next key costs a few comparisons.
         const int c = CompareNames(children[hint->index]->name, name);
         if (c == 0) return children[hint->index].get();
-        if (c < 0) {
-            lo = hint->index + 1;
+        if (c < 0 && hint->index + 1 < size) {
+            const int next = CompareNames(children[hint->index + 1]->name, name);
+            if (next >= 0) {
+                ++hint->index;
+                return next == 0 ? children[hint->index].get() : nullptr;
+            }
+            lo = hint->index + 2;
             for (std::size_t step = 1;; step *= 2) {
                 const std::size_t probe = lo + step - 1;
                 if (probe >= size) break;
