@@ -6,6 +6,7 @@
 // The benchmarks start programs through this small process because the kernel
 // counts a program's peak memory from the size of the process that started it
 // (the peak of the process image it replaced), which for a benchmark is large.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +20,9 @@ extern char** environ;
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
+    // The program must not hold the answer's pipe open (a server it starts would
+    // keep the benchmark waiting).
+    if (::fcntl(3, F_SETFD, FD_CLOEXEC) != 0) return 2;
     timespec start{}, end{};
     ::clock_gettime(CLOCK_MONOTONIC, &start);
     pid_t pid = -1;

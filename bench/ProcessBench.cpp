@@ -124,7 +124,7 @@ Finished Run(std::vector<std::string> args, const std::vector<std::string>& chan
              const std::string& output = "/dev/null") {
     args.insert(args.begin(), MOATGATE_MEASURE_PROGRAM);
     int fds[2];
-    if (::pipe(fds) != 0) return {};
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
     const auto started = Clock::now();
     const Finished launcher = WaitFor(Start(args, changes, output, fds[1]), started);
     ::close(fds[1]);
@@ -360,7 +360,7 @@ private:
             return;
         }
         int fds[2];
-        if (::pipe(fds) != 0) {
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
             problem_ = "no pipe";
             return;
         }

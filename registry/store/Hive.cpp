@@ -265,7 +265,10 @@ void Hive::ClearDirty() {
 HiveKey* Hive::CreateSubkey(HiveKey& parent, std::u16string_view childName, std::u16string_view keyClass,
                             bool withClass) {
     HiveKey* child = NewKey(parent, childName, Now());
-    parent.children.Insert(parent.children.LowerBound(childName, NameLess{}), KeyRef(child));
+    HiveKey::Children& children = parent.children;
+    // Keys made in order (an import of an export) go last.
+    const bool last = children.empty() || CompareNames(children.back()->name, childName) < 0;
+    children.Insert(last ? children.size() : children.LowerBound(childName, NameLess{}), KeyRef(child));
     MarkDirty(*child);
     if (withClass && !keyClass.empty()) child->keyClass = InternClass(keyClass);
     Touch(parent);

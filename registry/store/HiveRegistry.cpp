@@ -158,13 +158,14 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name) {
         // one in growing steps, so that the next key costs a few comparisons.
         const int c = CompareNames(children[hint->index]->name, name);
         if (c == 0) return children[hint->index].get();
-        if (c < 0 && hint->index + 1 < size) {
-            const int next = CompareNames(children[hint->index + 1]->name, name);
+        if (c < 0) {
+            lo = hint->index + 1;
+            const int next = lo < size ? CompareNames(children[lo]->name, name) : 1;
             if (next >= 0) {
-                ++hint->index;
-                return next == 0 ? children[hint->index].get() : nullptr;
+                hint->index = lo;
+                return next == 0 ? children[lo].get() : nullptr;
             }
-            lo = hint->index + 2;
+            ++lo;
             for (std::size_t step = 1;; step *= 2) {
                 const std::size_t probe = lo + step - 1;
                 if (probe >= size) break;

@@ -1,6 +1,6 @@
 // The sorted sequence a key keeps its subkeys or its values in. It costs one
-// pointer while empty and stays cheap at any size: a vector while small, a list
-// of chunks once large, so that an insertion moves at most one chunk's worth of
+// pointer while empty and stays cheap at any size: one item on its own, a vector
+// while small, a list of chunks once large, so that an insertion moves at most one chunk's worth of
 // items, a lookup is a binary search, and a walk by index costs O(1) per step.
 #pragma once
 
@@ -74,15 +74,17 @@ public:
     SortedList& operator=(const SortedList&) = delete;
 
     std::size_t size() const {
+        if (rep_ == 0) return 0;
+        if (AsSingle()) return 1;
         if (Flat* f = AsFlat()) return f->size();
-        if (Big* b = AsBig()) return b->size;
-        return 0;
+        return AsBig()->size;
     }
     bool empty() const { return rep_ == 0; }
 
     const T& operator[](std::size_t index) const { return const_cast<SortedList*>(this)->Mutable(index); }
     // The item at `index`, to change in a way that keeps its place in the order.
     T& Mutable(std::size_t index) {
+        if (T* one = AsSingle()) return *one;
         if (Flat* f = AsFlat()) return (*f)[index];
         Big* b = AsBig();
         const std::size_t c = b->Locate(index);
@@ -98,6 +100,7 @@ public:
     // The index of the first item not less than `key` (size() if none).
     template <typename K, typename Less>
     std::size_t LowerBound(const K& key, const Less& less) const {
+        if (T* one = AsSingle()) return less(*one, key) ? 1 : 0;
         if (Flat* f = AsFlat())
             return static_cast<std::size_t>(std::lower_bound(f->begin(), f->end(), key, less) - f->begin());
         Big* b = AsBig();
@@ -113,9 +116,15 @@ public:
     // Inserts before `index` (size(): at the end); the caller keeps the order.
     void Insert(std::size_t index, T value) {
         if (rep_ == 0) {
+            rep_ = reinterpret_cast<std::uintptr_t>(new T(std::move(value))) | kSingle;
+            return;
+        }
+        if (T* one = AsSingle()) {
             auto* f = new Flat;
-            f->reserve(1);
-            f->push_back(std::move(value));
+            f->reserve(2);
+            f->push_back(std::move(*one));
+            f->insert(f->begin() + static_cast<std::ptrdiff_t>(index), std::move(value));
+            delete one;
             rep_ = reinterpret_cast<std::uintptr_t>(f);
             return;
         }
@@ -131,6 +140,10 @@ public:
     void PushBack(T value) { Insert(size(), std::move(value)); }
 
     void Erase(std::size_t index) {
+        if (AsSingle()) {
+            Clear();
+            return;
+        }
         if (Flat* f = AsFlat()) {
             f->erase(f->begin() + static_cast<std::ptrdiff_t>(index));
             if (f->empty()) Clear();
@@ -145,6 +158,11 @@ public:
     void Assign(std::vector<T>&& sorted) {
         Clear();
         if (sorted.empty()) return;
+        if (sorted.size() == 1) {
+            rep_ = reinterpret_cast<std::uintptr_t>(new T(std::move(sorted.front()))) | kSingle;
+            sorted.clear();
+            return;
+        }
         if (sorted.size() <= kChunk) {
             auto* f = new Flat(std::move(sorted));
             f->shrink_to_fit();
@@ -152,7 +170,7 @@ public:
             return;
         }
         auto* b = new Big;
-        rep_ = reinterpret_cast<std::uintptr_t>(b) | 1u;
+        rep_ = reinterpret_cast<std::uintptr_t>(b) | kBig;
         for (std::size_t i = 0; i < sorted.size(); i += kChunk / 2) {
             const std::size_t n = std::min(kChunk / 2, sorted.size() - i);
             b->firsts.push_back(i);
@@ -164,6 +182,7 @@ public:
     }
 
     void Clear() {
+        if (T* one = AsSingle()) delete one;
         if (Flat* f = AsFlat()) delete f;
         if (Big* b = AsBig()) delete b;
         rep_ = 0;
@@ -225,8 +244,10 @@ private:
         }
     };
 
-    Flat* AsFlat() const { return (rep_ & 1u) ? nullptr : reinterpret_cast<Flat*>(rep_); }
-    Big* AsBig() const { return (rep_ & 1u) ? reinterpret_cast<Big*>(rep_ & ~std::uintptr_t{1}) : nullptr; }
+    static constexpr std::uintptr_t kBig = 1, kSingle = 2, kTags = 3;
+    Flat* AsFlat() const { return (rep_ & kTags) ? nullptr : reinterpret_cast<Flat*>(rep_); }
+    Big* AsBig() const { return (rep_ & kTags) == kBig ? reinterpret_cast<Big*>(rep_ & ~kTags) : nullptr; }
+    T* AsSingle() const { return (rep_ & kTags) == kSingle ? reinterpret_cast<T*>(rep_ & ~kTags) : nullptr; }
 
     void ToBig() {
         Flat* f = AsFlat();
@@ -239,10 +260,11 @@ private:
         }
         b->size = f->size();
         delete f;
-        rep_ = reinterpret_cast<std::uintptr_t>(b) | 1u;
+        rep_ = reinterpret_cast<std::uintptr_t>(b) | kBig;
     }
 
-    // 0: empty; a vector's address; or a Big's address with the low bit set.
+    // 0: empty; a vector's address; a Big's address tagged kBig; or, for a single
+    // item, that item's own address tagged kSingle.
     std::uintptr_t rep_ = 0;
 };
 

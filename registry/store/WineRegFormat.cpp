@@ -664,14 +664,30 @@ void AppendValue(std::string& out, const HiveValue& v) {
     out += '\n';
 }
 
-void AppendBlockBody(std::string& out, const HiveKey& key) {
+// The escaped path of the last parent written, for the keys written in one go:
+// siblings come one after another, and their parent's path is escaped once.
+struct PathCache {
+    const HiveKey* parent = nullptr;
+    std::string text;
+};
+
+void AppendBlockBody(std::string& out, const HiveKey& key, PathCache& cache) {
     out += '[';
-    std::vector<const HiveKey*> chain;
-    for (const HiveKey* k = &key; k->parent; k = k->parent) chain.push_back(k);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (it != chain.rbegin()) out += "\\\\";
-        AppendEscaped(out, (*it)->name, true);
+    if (key.parent && key.parent->parent) {
+        if (cache.parent != key.parent) {
+            cache.parent = key.parent;
+            cache.text.clear();
+            std::vector<const HiveKey*> chain;
+            for (const HiveKey* k = key.parent; k->parent; k = k->parent) chain.push_back(k);
+            for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+                if (it != chain.rbegin()) cache.text += "\\\\";
+                AppendEscaped(cache.text, (*it)->name, true);
+            }
+        }
+        out += cache.text;
+        out += "\\\\";
     }
+    AppendEscaped(out, key.name, true);
     out += "] ";
     const std::uint64_t secs =
         key.modified > kTicks1601To1970 ? (key.modified - kTicks1601To1970) / kTicksPerSecond : 0;
@@ -697,6 +713,7 @@ std::string NewStorePreamble() {
 
 std::string WriteHiveText(const Hive& hive, std::string_view preamble) {
     std::string out(preamble);
+    PathCache paths;
     // Pre-order, siblings in the registry's order, without recursion: a key path
     // may be as deep as the file says.
     std::vector<const HiveKey*> stack{&hive.Root()};
@@ -705,7 +722,7 @@ std::string WriteHiveText(const Hive& hive, std::string_view preamble) {
         stack.pop_back();
         if (Writable(*key)) {
             out += '\n';
-            AppendBlockBody(out, *key);
+            AppendBlockBody(out, *key, paths);
         }
         for (auto it = key->children.rbegin(); it != key->children.rend(); ++it) stack.push_back(it->get());
     }
@@ -715,7 +732,21 @@ std::string WriteHiveText(const Hive& hive, std::string_view preamble) {
 void AppendEscaped(std::string& out, std::u16string_view s, bool keyName) {
     static const char escapes[32] = {0,   0, 0, 0, 0, 0, 0, 'a', 'b', 't', 'n', 'v', 'f', 'r', 0, 0,
                                      0,   0, 0, 0, 0, 0, 0, 0,   0,   0,   0,   'e', 0,   0,   0, 0};
+    const char16_t quote1 = keyName ? u'[' : u'"';
+    const char16_t quote2 = keyName ? u']' : u'"';
     for (std::size_t i = 0; i < s.size(); ++i) {
+        // A run of characters written as they are, at once.
+        std::size_t run = i;
+        while (run < s.size() && s[run] >= 0x20 && s[run] <= 0x7F && s[run] != u'\\' && s[run] != quote1 &&
+               s[run] != quote2)
+            ++run;
+        if (run > i) {
+            const std::size_t at = out.size();
+            out.resize(at + (run - i));
+            for (std::size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(s[k]);
+            i = run;
+            if (i == s.size()) break;
+        }
         const char16_t c = s[i];
         const bool hasNext = i + 1 < s.size();
         if (c > 127) {
@@ -962,7 +993,9 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
 
     const std::string old = std::move(source.text);
     std::string out;
-    out.reserve(old.size() + changed * 160 + 256);
+    // Room for the keys written anew at once (a generous guess: pages never
+    // written are never given memory), so that the text is not copied as it grows.
+    out.reserve(old.size() + changed * 512 + 4096);
     out.append(old, 0, layout.preambleEnd);
     std::size_t oldEnd = layout.preambleEnd;  // of the block before, in the old text
     layout.preambleEnd = out.size();
@@ -970,13 +1003,14 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     order.reserve(layout.order.size() + added.size());
 
     auto offset = [&out] { return static_cast<std::uint32_t>(out.size()); };
+    PathCache paths;
     auto emitGenerated = [&](HiveKey& key, std::string_view gap) {
         // A header starts a line; a gap that starts with a line end was given one
         // when the block was first written.
         if (!out.empty() && out.back() != '\n' && (gap.empty() || gap.front() != '\n')) out += '\n';
         out += gap;
         HiveText::Block block{&key, offset(), 0};
-        AppendBlockBody(out, key);
+        AppendBlockBody(out, key, paths);
         block.bodyEnd = offset();
         return block;
     };
