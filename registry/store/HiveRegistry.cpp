@@ -147,13 +147,17 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name) {
     const HiveKey::Children& children = parent.children;
     const std::size_t size = children.size();
     Hint* hint = nullptr;
-    for (Hint& h : hints_)
+    Hint* oldest = &hints_[0];
+    for (Hint& h : hints_) {
         if (h.parent == &parent) hint = &h;
+        if (h.used < oldest->used) oldest = &h;
+    }
     std::size_t lo = 0, hi = size;
     if (!hint) {
-        hint = &hints_[nextHint_++ % std::size(hints_)];
+        hint = oldest;
         hint->parent = &parent;
-    } else if (hint->index < size) {
+        hint->used = ++hintClock_;
+    } else if (hint->used = ++hintClock_; hint->index < size) {
         // Lookups mostly come in the keys' own order: search forward from the last
         // one in growing steps, so that the next key costs a few comparisons.
         const int c = CompareNames(children[hint->index]->name, name);

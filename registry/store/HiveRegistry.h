@@ -105,9 +105,10 @@ private:
     struct Hint {
         const HiveKey* parent = nullptr;
         std::size_t index = 0;
+        std::uint64_t used = 0;  // when last used: the least recent goes first
     };
     Hint hints_[4];
-    unsigned nextHint_ = 0;
+    std::uint64_t hintClock_ = 0;
     int scopeDepth_ = 0;
     int writeDepth_ = 0;  // the depth at which the write scope began; 0: none
     LONG readStatus_ = ERROR_SUCCESS;

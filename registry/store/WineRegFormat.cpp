@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -664,35 +665,46 @@ void AppendValue(std::string& out, const HiveValue& v) {
     out += '\n';
 }
 
-// The escaped path of the last parent written, for the keys written in one go:
-// siblings come one after another, and their parent's path is escaped once.
+// The escaped paths of the last parent written and of its ancestors, for the
+// keys written in one go: keys come in the tree's order, so each key's parent is
+// mostly that parent again or an ancestor's new child, and a path is escaped
+// only where it differs.
 struct PathCache {
-    const HiveKey* parent = nullptr;
+    std::vector<const HiveKey*> keys;  // from the root's child down
+    std::vector<std::size_t> ends;     // where each one's part of `text` ends
     std::string text;
+    std::vector<const HiveKey*> chain;
 };
 
 void AppendBlockBody(std::string& out, const HiveKey& key, PathCache& cache) {
     out += '[';
     if (key.parent && key.parent->parent) {
-        if (cache.parent != key.parent) {
-            cache.parent = key.parent;
-            cache.text.clear();
-            std::vector<const HiveKey*> chain;
-            for (const HiveKey* k = key.parent; k->parent; k = k->parent) chain.push_back(k);
-            for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-                if (it != chain.rbegin()) cache.text += "\\\\";
-                AppendEscaped(cache.text, (*it)->name, true);
-            }
+        std::vector<const HiveKey*>& chain = cache.chain;
+        chain.clear();
+        for (const HiveKey* k = key.parent; k->parent; k = k->parent) chain.push_back(k);
+        std::size_t same = 0;
+        while (same < chain.size() && same < cache.keys.size() && cache.keys[same] == chain[chain.size() - 1 - same])
+            ++same;
+        cache.keys.resize(same);
+        cache.ends.resize(same);
+        cache.text.resize(same ? cache.ends.back() : 0);
+        for (std::size_t d = same; d < chain.size(); ++d) {
+            if (d) cache.text += "\\\\";
+            AppendEscaped(cache.text, chain[chain.size() - 1 - d]->name, true);
+            cache.keys.push_back(chain[chain.size() - 1 - d]);
+            cache.ends.push_back(cache.text.size());
         }
         out += cache.text;
         out += "\\\\";
     }
     AppendEscaped(out, key.name, true);
-    out += "] ";
+    out += std::string_view("] ");
     const std::uint64_t secs =
         key.modified > kTicks1601To1970 ? (key.modified - kTicks1601To1970) / kTicksPerSecond : 0;
-    out += std::to_string(static_cast<unsigned>(secs));
-    out += "\n#time=";
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<unsigned>(secs)).ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
+    out += std::string_view("\n#time=");
     AppendHex(out, static_cast<unsigned>(key.modified >> 32), 0);
     AppendHex(out, static_cast<unsigned>(key.modified & 0xFFFFFFFFu), 8);
     out += '\n';

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -66,8 +67,11 @@ bool DecodeFile(std::string_view bytes, std::string& out) {
 
 class Parser {
 public:
-    Parser(std::string text, RegFileOps& ops, RegFileError& error)
-        : text_(std::move(text)), ops_(ops), error_(error) {}
+    // `more`, when given, adds the next piece of the file's text to what it is
+    // given and says whether there was any: the text is then read piece by piece.
+    Parser(std::string text, RegFileOps& ops, RegFileError& error,
+           std::function<bool(std::string&)> more = nullptr)
+        : text_(std::move(text)), ops_(ops), error_(error), more_(std::move(more)) {}
 
     bool Run() {
         if (!Next()) return Fail("the file is empty, not a registry file");
@@ -92,8 +96,15 @@ public:
 
 private:
     bool Next() {
-        if (pos_ >= text_.size()) return false;
         std::size_t end = text_.find('\n', pos_);
+        while (end == std::string::npos && more_) {
+            // Only the line being read is kept from the piece before.
+            text_.erase(0, std::min(pos_, text_.size()));
+            pos_ = 0;
+            if (!more_(text_)) more_ = nullptr;
+            end = text_.find('\n', pos_);
+        }
+        if (pos_ >= text_.size()) return false;
         if (end == std::string::npos) end = text_.size();
         line_ = std::string_view(text_).substr(pos_, end - pos_);
         if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
@@ -123,12 +134,18 @@ private:
             case RootCheck::OtherRoot: return Fail("only keys under HKEY_CURRENT_USER can be imported");
             case RootCheck::NotAKey: return Fail("invalid key name");
         }
+        // The platform's limits count UTF-16 units; an ASCII path has one a byte.
+        const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         std::u16string& units = units_;
-        if (!Utf8ToUtf16(path, units)) return Fail("invalid key name");
+        if (!ascii && !Utf8ToUtf16(path, units)) return Fail("invalid key name");
+        auto separatorFrom = [&](std::size_t from) {
+            return ascii ? path.find('\\', from) : units.find(u'\\', from);
+        };
+        const std::size_t length = ascii ? path.size() : units.size();
         std::size_t depth = 0;
-        for (std::size_t start = 0; start <= units.size();) {
-            std::size_t end = units.find(u'\\', start);
-            if (end == std::u16string::npos) end = units.size();
+        for (std::size_t start = 0; start <= length;) {
+            std::size_t end = separatorFrom(start);
+            if (end == std::string::npos) end = length;
             if (end - start > kMaxKeyNameLength) return Fail("a key name is longer than 255 characters");
             if (end > start && ++depth > kMaxKeyDepth) return Fail("the key path is deeper than 512 levels");
             start = end + 1;
@@ -272,6 +289,7 @@ private:
     std::string text_;
     RegFileOps& ops_;
     RegFileError& error_;
+    std::function<bool(std::string&)> more_;
     std::string_view line_;
     std::size_t pos_ = 0;
     std::size_t lineNo_ = 0;
@@ -399,16 +417,26 @@ public:
             i = 1;
         }
         while (i + 1 < size) {
-            // Runs of ASCII, as most of a registry file is, go over at once.
-            std::size_t end = i;
-            if (!high_)
-                while (end + 1 < size && bytes[end + 1] == 0 && bytes[end] < 0x80) end += 2;
-            if (end > i) {
+            // Runs of ASCII, as most of a registry file is, go over four units at a time.
+            if (!high_) {
                 const std::size_t at = out.size();
-                out.resize(at + (end - i) / 2);
-                for (std::size_t k = i; k < end; k += 2) out[at + (k - i) / 2] = static_cast<char>(bytes[k]);
-                i = end;
-                continue;
+                out.resize(at + (size - i) / 2);
+                char* to = out.data() + at;
+                std::uint64_t four = 0;
+                while (i + 8 <= size && (std::memcpy(&four, bytes + i, 8), (four & 0xFF80FF80FF80FF80ull) == 0)) {
+                    to[0] = static_cast<char>(bytes[i]);
+                    to[1] = static_cast<char>(bytes[i + 2]);
+                    to[2] = static_cast<char>(bytes[i + 4]);
+                    to[3] = static_cast<char>(bytes[i + 6]);
+                    to += 4;
+                    i += 8;
+                }
+                while (i + 1 < size && bytes[i + 1] == 0 && bytes[i] < 0x80) {
+                    *to++ = static_cast<char>(bytes[i]);
+                    i += 2;
+                }
+                out.resize(static_cast<std::size_t>(to - out.data()));
+                if (i + 1 >= size) break;
             }
             Unit(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)), out);
             i += 2;
@@ -465,9 +493,10 @@ private:
     int odd_ = -1;
 };
 
-// The text of the file at `path`, as DecodeFile gives it; a UTF-16 file is read
-// piece by piece, so that its bytes are never held beside their text.
-bool ReadFileText(const std::string& path, std::string& text, RegFileError& error) {
+// The file at `path` read as ParseRegFile reads its bytes; a UTF-16 file is
+// turned into text and read piece by piece, so that neither its bytes nor its
+// whole text are ever held.
+bool ParseFileAt(const std::string& path, RegFileOps& ops, RegFileError& error) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
         error = {0, "cannot be opened"};
@@ -477,21 +506,34 @@ bool ReadFileText(const std::string& path, std::string& text, RegFileError& erro
     std::size_t got = std::fread(piece.data(), 1, piece.size(), file.get());
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
+    ops.clear();
     if (got >= 2 && piece[0] == 0xFF && piece[1] == 0xFE) {
-        text.clear();
-        if (!ec) text.reserve(static_cast<std::size_t>(size / 2));
-        Utf16Reader reader;
-        reader.Feed(piece.data() + 2, got - 2, text);
-        while ((got = std::fread(piece.data(), 1, piece.size(), file.get())) > 0) reader.Feed(piece.data(), got, text);
-        if (std::ferror(file.get())) {
-            error = {0, "cannot be read"};
-            return false;
-        }
-        if (!reader.Finish(text)) {
+        if (!ec && size % 2) {
             error = {1, "the file is neither UTF-16 nor UTF-8 text"};
             return false;
         }
-        return true;
+        Utf16Reader reader;
+        std::string text;
+        if (!ec) ops.Reserve(static_cast<std::size_t>(size / 2));
+        reader.Feed(piece.data() + 2, got - 2, text);
+        bool failed = false;
+        auto more = [&](std::string& to) {
+            got = std::fread(piece.data(), 1, piece.size(), file.get());
+            if (got == 0) {
+                failed = std::ferror(file.get()) != 0 || !reader.Finish(to);
+                return false;
+            }
+            reader.Feed(piece.data(), got, to);
+            return true;
+        };
+        const bool parsed = Parser(std::move(text), ops, error, more).Run();
+        if (failed) {
+            ops.clear();
+            error = std::ferror(file.get()) ? RegFileError{0, "cannot be read"}
+                                            : RegFileError{1, "the file is neither UTF-16 nor UTF-8 text"};
+            return false;
+        }
+        return parsed;
     }
     std::string bytes;
     if (!ec) bytes.reserve(static_cast<std::size_t>(size));
@@ -502,11 +544,7 @@ bool ReadFileText(const std::string& path, std::string& text, RegFileError& erro
         error = {0, "cannot be read"};
         return false;
     }
-    if (!DecodeFile(bytes, text)) {
-        error = {1, "the file is neither UTF-16 nor UTF-8 text"};
-        return false;
-    }
-    return true;
+    return ParseRegFile(bytes, ops, error);
 }
 
 }  // namespace
@@ -528,23 +566,22 @@ RootCheck SplitRootedKey(std::string_view text, std::string& path) {
     return RootCheck::NotAKey;
 }
 
-RegFileOp RegFileOps::operator[](std::size_t index) const {
-    const Step& s = steps_[index];
-    const Step& key = steps_[s.key];
-    const std::string_view text(text_);
-    return {s.kind, text.substr(key.nameBegin, key.nameSize), text.substr(s.nameBegin, s.nameSize), s.type,
-            text.substr(s.dataBegin, s.dataSize)};
-}
-
 void RegFileOps::clear() {
     std::vector<Step>().swap(steps_);
     std::string().swap(text_);
-    lastKey_ = 0;
+    std::string().swap(lastPath_);
+}
+
+void RegFileOps::Reserve(std::size_t bytes) {
+    // A step takes a line of some twenty bytes at least; pages never written are
+    // never given memory.
+    steps_.reserve(bytes / 20 + 16);
+    text_.reserve(bytes / 4 + 64);
 }
 
 bool RegFileOps::Append(std::string_view text, std::uint32_t& begin, std::uint32_t& size, bool terminated) {
     // Positions are kept in 32 bits: a file that would need more is refused.
-    if (text_.size() + text.size() + 1 > 0xFFFFFFFFu || steps_.size() >= 0xFFFFFFFFu) return false;
+    if (text_.size() + text.size() + 1 > 0xFFFFFFFFu) return false;
     begin = static_cast<std::uint32_t>(text_.size());
     size = static_cast<std::uint32_t>(text.size());
     text_.append(text);
@@ -553,20 +590,40 @@ bool RegFileOps::Append(std::string_view text, std::uint32_t& begin, std::uint32
 }
 
 bool RegFileOps::AddKey(RegFileOp::Kind kind, std::string_view path) {
-    Step step{kind, 0, static_cast<std::uint32_t>(steps_.size()), 0, 0, 0, 0};
-    if (!Append(path, step.nameBegin, step.nameSize, false)) return false;
-    lastKey_ = step.key;
+    std::size_t shared = 0;
+    while (shared < path.size() && shared < lastPath_.size() && path[shared] == lastPath_[shared]) ++shared;
+    Step step{kind, static_cast<DWORD>(shared), 0, 0, 0, 0};
+    if (path.size() > 0xFFFFFFFFu || !Append(path.substr(shared), step.aBegin, step.aSize, false)) return false;
+    lastPath_.assign(path);
     steps_.push_back(step);
     return true;
 }
 
 bool RegFileOps::AddValue(RegFileOp::Kind kind, std::string_view name, DWORD type, std::string_view data) {
-    Step step{kind, type, lastKey_, 0, 0, 0, 0};
+    Step step{kind, type, 0, 0, 0, 0};
     // Data is followed by a NUL, as a C string's is: RegSetValueExA may look one
     // byte past a string's end.
-    if (!Append(name, step.nameBegin, step.nameSize, false) || !Append(data, step.dataBegin, step.dataSize, true))
-        return false;
+    if (!Append(name, step.aBegin, step.aSize, false) || !Append(data, step.bBegin, step.bSize, true)) return false;
     steps_.push_back(step);
+    return true;
+}
+
+bool RegFileOps::Reader::Next(RegFileOp& op) {
+    if (next_ >= ops_.steps_.size()) return false;
+    const Step& s = ops_.steps_[next_++];
+    const std::string_view text(ops_.text_);
+    op.kind = s.kind;
+    if (s.kind == RegFileOp::Kind::CreateKey || s.kind == RegFileOp::Kind::DeleteTree) {
+        key_.resize(s.type);
+        key_.append(text.substr(s.aBegin, s.aSize));
+        op.name = op.data = {};
+        op.type = 0;
+    } else {
+        op.name = text.substr(s.aBegin, s.aSize);
+        op.data = text.substr(s.bBegin, s.bSize);
+        op.type = s.type;
+    }
+    op.key = key_;
     return true;
 }
 
@@ -577,14 +634,12 @@ bool ParseRegFile(std::string_view bytes, RegFileOps& ops, RegFileError& error) 
         return false;
     }
     ops.clear();
+    ops.Reserve(text.size());
     return Parser(std::move(text), ops, error).Run();
 }
 
 bool ParseRegFileAt(const std::string& path, RegFileOps& ops, RegFileError& error) {
-    std::string text;
-    if (!ReadFileText(path, text, error)) return false;
-    ops.clear();
-    return Parser(std::move(text), ops, error).Run();
+    return ParseFileAt(path, ops, error);
 }
 
 LONG DeleteKeyTree(RegistryApi& reg, const std::string& path) {
@@ -671,8 +726,8 @@ LONG ApplyRegFile(RegistryApi& reg, RegFileOps ops, std::string& error) {
         return reg.RegCreateKeyExA(parent->handle, path.substr(split + 1), 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr,
                                    &current, nullptr);
     };
-    for (std::size_t i = 0; i < ops.size(); ++i) {
-        const RegFileOp op = ops[i];
+    RegFileOps::Reader steps(ops);
+    for (RegFileOp op; steps.Next(op);) {
         LONG status = ERROR_SUCCESS;
         switch (op.kind) {
             case RegFileOp::Kind::DeleteTree:

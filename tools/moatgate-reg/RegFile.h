@@ -29,33 +29,46 @@ struct RegFileOp {
     std::string_view data;  // as RegSetValueExA takes it (string types in UTF-8); a NUL follows it
 };
 
-// Every step of a file, kept compactly: one text holds every path, name and
-// data, and a value's step refers to its key's path instead of copying it.
+// Every step of a file, kept compactly: one text holds the names and data, and
+// a key's path only where it parts from the path of the key before (files list
+// keys in order, so most paths share a long beginning). Read in order.
 class RegFileOps {
 public:
     std::size_t size() const { return steps_.size(); }
     bool empty() const { return steps_.empty(); }
-    RegFileOp operator[](std::size_t index) const;
     void clear();
+    // Room for the steps of a text of about `bytes` bytes.
+    void Reserve(std::size_t bytes);
 
     // For reading a file; false when the file is too large to be kept so.
     bool AddKey(RegFileOp::Kind kind, std::string_view path);
     // A value step of the last key added.
     bool AddValue(RegFileOp::Kind kind, std::string_view name, DWORD type, std::string_view data);
 
+    // The steps one after another; a step's texts stay valid until the next.
+    class Reader {
+    public:
+        explicit Reader(const RegFileOps& ops) : ops_(ops) {}
+        bool Next(RegFileOp& op);
+
+    private:
+        const RegFileOps& ops_;
+        std::size_t next_ = 0;
+        std::string key_;
+    };
+
 private:
     struct Step {
         RegFileOp::Kind kind;
-        DWORD type;
-        std::uint32_t key;  // the step whose path is the key's
-        std::uint32_t nameBegin, nameSize;
-        std::uint32_t dataBegin, dataSize;
+        DWORD type;  // a key's step: how much of the path before its path shares
+        std::uint32_t aBegin, aSize;  // a key's step: the rest of its path; a value's: its name
+        std::uint32_t bBegin, bSize;  // a value's data
     };
     bool Append(std::string_view text, std::uint32_t& begin, std::uint32_t& size, bool terminated);
 
     std::vector<Step> steps_;
     std::string text_;
-    std::uint32_t lastKey_ = 0;
+    std::string lastPath_;  // of the last key added
 };
 
 struct RegFileError {
