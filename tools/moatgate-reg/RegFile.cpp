@@ -591,7 +591,9 @@ bool RegFileOps::Append(std::string_view text, std::uint32_t& begin, std::uint32
 
 bool RegFileOps::AddKey(RegFileOp::Kind kind, std::string_view path) {
     std::size_t shared = 0;
-    while (shared < path.size() && shared < lastPath_.size() && path[shared] == lastPath_[shared]) ++shared;
+    const std::size_t most = std::min(path.size(), lastPath_.size());
+    while (shared + 8 <= most && std::memcmp(path.data() + shared, lastPath_.data() + shared, 8) == 0) shared += 8;
+    while (shared < most && path[shared] == lastPath_[shared]) ++shared;
     Step step{kind, static_cast<DWORD>(shared), 0, 0, 0, 0};
     if (path.size() > 0xFFFFFFFFu || !Append(path.substr(shared), step.aBegin, step.aSize, false)) return false;
     lastPath_.assign(path);
@@ -688,9 +690,10 @@ LONG ApplyRegFile(RegistryApi& reg, RegFileOps ops, std::string& error) {
     struct Parent {
         std::string path;
         HKEY handle = 0;
+        std::size_t used = 0;  // when last used: the least recent goes first
     };
     Parent parents[4];
-    unsigned nextParent = 0;
+    std::size_t clock = 0;
     auto closeAll = [&] {
         if (current) reg.RegCloseKey(current);
         current = 0;
@@ -712,10 +715,16 @@ LONG ApplyRegFile(RegistryApi& reg, RegFileOps ops, std::string& error) {
             return reg.RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &current, nullptr);
         const std::string_view above = path.substr(0, split);
         Parent* parent = nullptr;
-        for (Parent& p : parents)
+        Parent* oldest = &parents[0];
+        for (Parent& p : parents) {
             if (p.handle && p.path == above) parent = &p;
-        if (!parent) {
-            parent = &parents[nextParent++ % std::size(parents)];
+            if (p.used < oldest->used) oldest = &p;
+        }
+        if (parent) {
+            parent->used = ++clock;
+        } else {
+            parent = oldest;
+            parent->used = ++clock;
             if (parent->handle) reg.RegCloseKey(parent->handle);
             parent->handle = 0;
             parent->path.assign(above);
