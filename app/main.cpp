@@ -18,13 +18,14 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Moatgate"));
+    // The store is read while the window is built; nothing uses it before Wait.
+    moatgate::OpeningStore store([](const char* name) { return std::getenv(name); });
     moatgate::QtMessageBoxes boxes;
-    auto store = moatgate::OpenStoreOrExplain([](const char* name) { return std::getenv(name); }, boxes);
-    if (!store) return 1;
+    moatgate::FormX form(store, boxes);
+    if (!store.Wait(boxes)) return 1;
     // The login check stays quiet when protection is in place; a damaged store is
     // told whenever the window is wanted.
-    if (arguments != "Startup") moatgate::TellIfReadOnly(*store, boxes);
-    moatgate::FormX form(*store, boxes);
+    if (arguments != "Startup") moatgate::TellIfReadOnly(store, boxes);
     moatgate::PlatformBrowsers browsers;
     moatgate::DesktopHelpViewer help;
     moatgate::QtReportPrinter printer;

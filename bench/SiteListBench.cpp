@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bench/BenchStore.h"
+#include "bench/Ratios.h"
 #include "main_window/FormX.h"
 #include "registry/Registry.h"
 #include "registry/SettingsKeys.h"
@@ -109,8 +110,7 @@ BENCHMARK(BM_DeleteWithSweep)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillise
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    moatgate::RatioSpec spec;
+    spec.limits = {{"BM_FillSiteList", "20000", 60}, {"BM_Refresher", "20000", 100}};
+    return moatgate::RunBenchmarksWithRatios(argc, argv, spec);
 }

@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "bench/BenchStore.h"
+#include "bench/Floor.h"
+#include "bench/Ratios.h"
 #include "registry/NewStore.h"
 #include "registry/Registry.h"
 #include "registry/SettingsKeys.h"
@@ -21,6 +23,15 @@
 
 namespace moatgate {
 namespace {
+
+// The floor of a load: the file read whole and its lines found.
+void BM_ReadAndScanLines(benchmark::State& state) {
+    BenchDir dir;
+    const std::string text = StoreText(static_cast<int>(state.range(0)));
+    const std::string path = dir.Write("user.reg", text);
+    for (auto _ : state) benchmark::DoNotOptimize(ReadAndScanLines(path.c_str()));
+    state.counters["file_MB"] = static_cast<double>(text.size()) / 1e6;
+}
 
 void BM_OpenAndParse(benchmark::State& state) {
     BenchDir dir;
@@ -120,6 +131,7 @@ void BM_ImportValuesInReverse(benchmark::State& state) {
 }
 
 #define SIZES Arg(2000)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_ReadAndScanLines)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_OpenAndParse)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_DurableWrite)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_EnumerateZoneMap)->SIZES->Repetitions(5)->ReportAggregatesOnly(true);
@@ -130,4 +142,8 @@ BENCHMARK(BM_ImportValuesInReverse)->Arg(12500)->Arg(50000)->Unit(benchmark::kMi
 }  // namespace
 }  // namespace moatgate
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    moatgate::RatioSpec spec;
+    spec.pairs = {{"BM_OpenAndParse", "BM_ReadAndScanLines", 2.0}};
+    return moatgate::RunBenchmarksWithRatios(argc, argv, spec);
+}

@@ -1,6 +1,7 @@
 #include "registry/SiteList.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace moatgate {
 
@@ -18,6 +19,18 @@ int CompareText(const std::string& a, const std::string& b) {
         if (x != y) return x < y ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// The first eight bytes of a text in CompareText's order, as one number: texts
+// whose numbers differ compare as their numbers do.
+std::uint64_t SortPrefix(const std::string& text) {
+    std::uint64_t prefix = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
+        prefix = (prefix << 8) | c;
+    }
+    return prefix;
 }
 
 }  // namespace
@@ -54,10 +67,59 @@ void SiteList::SetSortOrder(moatgate::SortOrder order) {
 void SiteList::Sort() {
     const SiteColumn key = sortKey_;
     const bool descending = sortOrder_ == SortOrder::Descending;
-    std::stable_sort(rows_.begin(), rows_.end(), [&](const SiteRow& a, const SiteRow& b) {
-        const int c = CompareText(a.Column(key), b.Column(key));
+    // Sorted as (first bytes, place) pairs, the texts compared only where the
+    // first bytes are the same: a sort then stays within a small array instead
+    // of visiting the rows' texts all over memory.
+    struct Entry {
+        std::uint64_t prefix;
+        std::uint32_t row;
+    };
+    const auto n = static_cast<std::uint32_t>(rows_.size());
+    std::vector<Entry> order(n);
+    for (std::uint32_t i = 0; i < n; ++i) order[i] = {SortPrefix(rows_[i].Column(key)), i};
+    auto before = [&](const Entry& a, const Entry& b) {
+        if (a.prefix != b.prefix) return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
+        const int c = CompareText(rows_[a.row].Column(key), rows_[b.row].Column(key));
         return descending ? c > 0 : c < 0;
-    });
+    };
+    // A fill adds rows in a few runs that are each in order already: the runs are
+    // merged, stably, and then each row is moved once (rows are large).
+    std::vector<std::uint32_t> runs{0};
+    for (std::uint32_t i = 1; i < n; ++i)
+        if (before(order[i], order[i - 1])) runs.push_back(i);
+    if (runs.size() == 1) return;
+    runs.push_back(n);
+    std::vector<Entry> merged(n);
+    while (runs.size() > 2) {
+        std::vector<std::uint32_t> next{0};
+        std::size_t k = 0;
+        for (; k + 2 < runs.size(); k += 2) {
+            std::merge(order.begin() + runs[k], order.begin() + runs[k + 1], order.begin() + runs[k + 1],
+                       order.begin() + runs[k + 2], merged.begin() + runs[k], before);
+            next.push_back(runs[k + 2]);
+        }
+        if (k + 1 < runs.size()) {
+            std::copy(order.begin() + runs[k], order.begin() + runs[k + 1], merged.begin() + runs[k]);
+            next.push_back(runs[k + 1]);
+        }
+        order.swap(merged);
+        runs = std::move(next);
+    }
+    // Each row goes to its place along the cycles of the permutation, in place:
+    // no second list of rows.
+    for (std::uint32_t start = 0; start < n; ++start) {
+        if (order[start].row == start) continue;
+        SiteRow carried = std::move(rows_[start]);
+        std::uint32_t to = start;
+        for (;;) {
+            const std::uint32_t from = order[to].row;
+            order[to].row = to;
+            if (from == start) break;
+            rows_[to] = std::move(rows_[from]);
+            to = from;
+        }
+        rows_[to] = std::move(carried);
+    }
 }
 
 void SiteList::SelectOnly(std::size_t index) {

@@ -39,6 +39,9 @@ public:
     // Adds a row at the end (sorting it in at once when the list is sorted).
     SiteRow& Add(SiteRow row);
     void Clear() { rows_.clear(); }
+    // Room for `count` rows at once, so that adding them does not move the rows
+    // already there.
+    void Reserve(std::size_t count) { rows_.reserve(count); }
 
     bool Sorted() const { return sorted_; }
     SiteColumn SortKey() const { return sortKey_; }

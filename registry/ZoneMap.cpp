@@ -30,7 +30,7 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
                   const std::function<void()>& letEventsRun) {
     // One consistent reading of the store for the whole fill.
     StoreScope scope(reg, false);
-    std::string name, data;
+    std::string name, data, path;  // reused: one buffer each for the whole fill
 
     // Rows stay in the order they are added until every pass has run: each pass
     // walks only the rows that were there when it began.
@@ -48,16 +48,19 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
             list.Add(std::move(row));
         }
 
+        // Most lists have well under two rows a domain: room for them at once.
+        list.Reserve(2 * list.Count());
+
         // Subdomains: the first becomes the domain's own row, further ones get rows.
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
-            const std::string domain = list.Item(r).domain;
-            if (reg.RegOpenKeyA(baseKey, domain + "\\", &key) != ERROR_SUCCESS) continue;
+            path.assign(list.Item(r).domain).append("\\");
+            if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
             if (SubkeyAt(reg, key, 0, name)) {
                 list.Item(r).subdomain = name;
                 for (DWORD i = 1; SubkeyAt(reg, key, i, name); ++i) {
                     SiteRow row;
                     row.subdomain = name;
-                    row.domain = domain;
+                    row.domain = path.substr(0, path.size() - 1);
                     list.Add(std::move(row));
                 }
             }
@@ -66,9 +69,9 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
 
         // Values: the first fills the row, further ones get rows of their own.
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
-            const std::string domain = list.Item(r).domain;
-            const std::string subdomain = list.Item(r).subdomain;
-            if (reg.RegOpenKeyA(baseKey, domain + "\\" + subdomain, &key) != ERROR_SUCCESS) continue;
+            const SiteRow& item = list.Item(r);
+            path.assign(item.domain).append("\\").append(item.subdomain);
+            if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
             if (ValueAt(reg, key, 0, name, data) && name != kHiddenValueName && !data.empty()) {
                 SiteRow& row = list.Item(r);
                 row.text = ShownText(name);
@@ -79,8 +82,8 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
                 if (!ValueAt(reg, key, i, name, data)) break;
                 if (name.empty() || name == kHiddenValueName) continue;
                 SiteRow row;
-                row.domain = domain;
-                row.subdomain = subdomain;
+                row.domain = list.Item(r).domain;
+                row.subdomain = list.Item(r).subdomain;
                 if (!data.empty()) {
                     row.text = ShownText(name);
                     row.icon = FirstByte(data);
@@ -94,13 +97,13 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
         // would otherwise not be seen at all.
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
             if (list.Item(r).tag != kDomainRowTag || list.Item(r).text == kAllProtocolsText) continue;
-            const std::string domain = list.Item(r).domain;
-            if (reg.RegOpenKeyA(baseKey, domain, &key) != ERROR_SUCCESS) continue;
+            path.assign(list.Item(r).domain);
+            if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
             for (DWORD i = 0; ValueAt(reg, key, i, name, data); ++i) {
                 if (name != kAllProtocolsValue || data.empty()) continue;
                 SiteRow row;
                 row.text = std::string(kAllProtocolsText);
-                row.domain = domain;
+                row.domain = path;
                 row.icon = FirstByte(data);
                 list.Add(std::move(row));
             }

@@ -40,8 +40,17 @@ LONG StoredData(DWORD type, const unsigned char* data, DWORD cb, std::vector<uns
 }
 
 std::string ExternalData(DWORD type, const unsigned char* stored, std::size_t size) {
-    if (!IsStringType(type)) return std::string(reinterpret_cast<const char*>(stored), size);
-    return Utf16ToUtf8(FromUtf16Le(stored, size));
+    std::string out;
+    ExternalData(type, stored, size, out);
+    return out;
+}
+
+void ExternalData(DWORD type, const unsigned char* stored, std::size_t size, std::string& out) {
+    if (!IsStringType(type)) {
+        out.assign(reinterpret_cast<const char*>(stored), size);
+        return;
+    }
+    Utf16ToUtf8(FromUtf16Le(stored, size), out);
 }
 
 LONG CopyNameOut(const std::string& name, char* buffer, DWORD* cch) {

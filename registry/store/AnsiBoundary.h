@@ -27,6 +27,7 @@ LONG ToWideName(std::string_view utf8, std::u16string& name);
 LONG StoredData(DWORD type, const unsigned char* data, DWORD cb, std::vector<unsigned char>& stored);
 // The data as the A functions return it: string types in UTF-8.
 std::string ExternalData(DWORD type, const unsigned char* stored, std::size_t size);
+void ExternalData(DWORD type, const unsigned char* stored, std::size_t size, std::string& out);
 
 // Copies a name into a caller's buffer, or answers 234 with the length needed.
 LONG CopyNameOut(const std::string& name, char* buffer, DWORD* cch);

@@ -190,7 +190,20 @@ LONG FileStore::Load(int fd) {
     text.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     for (;;) {
-        if (got == text.size()) text.resize(text.size() + 65536);
+        if (got == text.size()) {
+            // Read whole as measured; the file may have grown since: look for more
+            // without copying what was read.
+            char more[16384];
+            const ssize_t n = ::pread(fd, more, sizeof more, static_cast<off_t>(got));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return Fail(ERROR_REGISTRY_IO_FAILED, path_ + ": " + ErrnoText());
+            }
+            if (n == 0) break;
+            text.append(more, static_cast<std::size_t>(n));
+            got += static_cast<std::size_t>(n);
+            continue;
+        }
         const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, static_cast<off_t>(got));
         if (n < 0) {
             if (errno == EINTR) continue;

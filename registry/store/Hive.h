@@ -1,19 +1,23 @@
 // The in-memory tree of one registry hive, with the registry's own rules: names
 // compare without regard to case and keep their first spelling, siblings are kept
 // in the registry's sorted order, a change stamps the changed key with the time.
+//
+// A hive read from a file keeps little more than the file's text: keys and their
+// names live in blocks of the hive's own memory, and a key's values stay in the
+// text until they are first asked for.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <set>
-#include <unordered_set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "registry/store/RegistryTypes.h"
+#include "registry/store/SortedList.h"
 
 namespace moatgate {
 
@@ -24,99 +28,101 @@ struct HiveValue {
 };
 
 class HiveKey;
+class Hive;
+
+// A subkey as its parent lists it; the hive owns every key.
+class KeyRef {
+public:
+    explicit KeyRef(HiveKey* key = nullptr) : key_(key) {}
+    HiveKey* get() const { return key_; }
+    HiveKey* operator->() const { return key_; }
+    HiveKey& operator*() const { return *key_; }
+
+private:
+    HiveKey* key_;
+};
 
 // Siblings in the registry's order; looked up by name without a folded copy.
 struct NameLess {
     using is_transparent = void;
-    bool operator()(const std::unique_ptr<HiveKey>& a, const std::unique_ptr<HiveKey>& b) const;
-    bool operator()(const std::unique_ptr<HiveKey>& a, std::u16string_view b) const;
-    bool operator()(std::u16string_view a, const std::unique_ptr<HiveKey>& b) const;
+    bool operator()(const KeyRef& a, const KeyRef& b) const;
+    bool operator()(const KeyRef& a, std::u16string_view b) const;
+    bool operator()(std::u16string_view a, const KeyRef& b) const;
     bool operator()(const HiveValue& a, const HiveValue& b) const;
     bool operator()(const HiveValue& a, std::u16string_view b) const;
     bool operator()(std::u16string_view a, const HiveValue& b) const;
 };
 
-// Walks a sorted set by index: O(1) amortised when the indexes come in order.
-template <typename Set>
-class IndexCursor {
-public:
-    const typename Set::value_type* At(const Set& set, std::size_t index) const {
-        if (index >= set.size()) return nullptr;
-        if (!valid_ || index < index_ || index - index_ > 64) {
-            // Restart from whichever end is nearer.
-            if (index <= set.size() / 2)
-                it_ = std::next(set.begin(), static_cast<std::ptrdiff_t>(index));
-            else
-                it_ = std::prev(set.end(), static_cast<std::ptrdiff_t>(set.size() - index));
-            index_ = index;
-            valid_ = true;
-        }
-        for (; index_ < index; ++index_) ++it_;
-        return &*it_;
-    }
-    void Invalidate() const { valid_ = false; }
-
-private:
-    mutable bool valid_ = false;
-    mutable std::size_t index_ = 0;
-    mutable typename Set::const_iterator it_;
+// The text a hive was read from, with where each key's block lies in it. The hive
+// and the layout that writes the file back share it: a key whose values were not
+// asked for yet reads them from its blocks here.
+struct HiveText {
+    // A block's blank and comment lines before its header run from where the
+    // block before it in the file ends (or the preamble, for the first).
+    struct Block {
+        HiveKey* key = nullptr;      // null once the key is gone
+        std::uint32_t bodyBegin = 0; // the header line
+        std::uint32_t bodyEnd = 0;   // after the key's last option or value line
+    };
+    std::string text;
+    std::vector<Block> blocks;  // by number; a key keeps its numbers across saves
 };
 
 class HiveKey {
 public:
-    using Children = std::set<std::unique_ptr<HiveKey>, NameLess>;
-    using Values = std::set<HiveValue, NameLess>;
+    using Children = SortedList<KeyRef, 512>;
+    using Values = SortedList<HiveValue, 64>;
     static constexpr std::uint32_t kNoBlock = 0xFFFFFFFFu;
 
-    HiveKey() = default;
-    // Frees the subtree without recursion: a file may nest keys arbitrarily deep.
-    ~HiveKey();
     HiveKey(const HiveKey&) = delete;
     HiveKey& operator=(const HiveKey&) = delete;
 
-    std::u16string name;
+    std::u16string_view name;  // held by the hive
     HiveKey* parent = nullptr;
     Children children;  // in the registry's order
     const std::u16string* keyClass = nullptr;  // shared by the hive; null: no class
-    bool isLink = false;
     std::uint64_t modified = 0;  // FILETIME: 100 ns units since 1601
 
     HiveKey* FindChild(std::u16string_view name) const;
     // The index-th subkey; O(1) amortised when walked in order.
-    HiveKey* ChildAt(std::size_t index) const;
-    // The values, in the registry's order; changed only through the functions below.
-    const Values& values() const { return values_; }
-    const HiveValue* ValueAt(std::size_t index) const { return valueCursor_.At(values_, index); }
+    HiveKey* ChildAt(std::size_t index) const { return index < children.size() ? children[index].get() : nullptr; }
+    // The values, in the registry's order; changed only through the functions
+    // below. Read from the file's text the first time any of these is called.
+    const Values& values() const;
+    const HiveValue* ValueAt(std::size_t index) const;
     const HiveValue* FindValue(std::u16string_view name) const;
-    // Adds a subkey without stamping anything (for loading).
-    HiveKey* AddChild(std::u16string name, std::uint64_t modified);
-    // The subkey of that name, added (unstamped) if missing.
-    HiveKey* FindOrAddChild(std::u16string_view name, std::uint64_t modified);
-    // Sets a value without stamping anything (for loading); keeps the first spelling.
+    // Whether the values are still only in the file's text (not read yet).
+    bool ValuesInText() const { return valuesInText_; }
+    // Sets a value without stamping anything; keeps the first spelling.
     void PutValue(std::u16string name, DWORD type, std::vector<unsigned char> data);
     // Removes a value; false if there is none of that name.
     bool RemoveValue(std::u16string_view name);
     // Levels below the root (the root is 0); stops counting past `limit`.
     std::size_t Depth(std::size_t limit) const;
 
-    // Where a file holds the key's text (see FileLayout): usually one block, more
-    // when a hand-written file names the key twice.
-    void AddBlock(std::uint32_t block);
+    // The first block of the key's text in the file (see HiveText), if any; a
+    // hand-written file may name a key in further blocks (Hive::MoreBlocks).
     std::uint32_t FirstBlock() const { return block_; }
-    const std::vector<std::uint32_t>& MoreBlocks() const { return moreBlocks_; }
-    void ClearBlocks() {
-        block_ = kNoBlock;
-        moreBlocks_.clear();
-    }
 
-    void InvalidateCursor() const { childCursor_.Invalidate(); }
+protected:
+    // Only a hive makes keys, in its own memory.
+    HiveKey() = default;
+    ~HiveKey() = default;
 
 private:
-    Values values_;
+    friend class Hive;
+
+    mutable Values values_;
     std::uint32_t block_ = kNoBlock;
-    std::vector<std::uint32_t> moreBlocks_;
-    IndexCursor<Children> childCursor_;
-    IndexCursor<Values> valueCursor_;
+
+public:
+    bool isLink = false;
+
+private:
+    mutable bool valuesInText_ : 1 = false;
+    bool dirty_ : 1 = false;       // listed in Hive::DirtyKeys
+    bool moreBlocks_ : 1 = false;  // the hive lists further blocks
+    bool deleted_ : 1 = false;     // gone, kept until the hive forgets what changed
 };
 
 class Hive {
@@ -124,8 +130,14 @@ public:
     using Clock = std::function<std::uint64_t()>;
 
     Hive();
-    HiveKey& Root() { return *root_; }
-    const HiveKey& Root() const { return *root_; }
+    ~Hive();
+    Hive(Hive&& other) noexcept;
+    Hive& operator=(Hive&& other) noexcept;
+    Hive(const Hive&) = delete;
+    Hive& operator=(const Hive&) = delete;
+
+    HiveKey& Root();
+    const HiveKey& Root() const;
 
     // The current time as a FILETIME; tests may set their own clock.
     static std::uint64_t SystemNow();
@@ -134,13 +146,13 @@ public:
 
     // Finds a key by its path from the root, components joined by backslashes;
     // null if missing.
-    HiveKey* Find(std::u16string_view path) const { return FindBelow(root_.get(), path); }
+    HiveKey* Find(std::u16string_view path) const;
     static HiveKey* FindBelow(HiveKey* from, std::u16string_view path);
     // One shared copy of each key class (most keys of a zone map share one).
     const std::u16string* InternClass(std::u16string_view keyClass);
 
     // Changes made as the registry makes them: each stamps what it changes.
-    HiveKey* CreateSubkey(HiveKey& parent, std::u16string name, std::u16string_view keyClass,
+    HiveKey* CreateSubkey(HiveKey& parent, std::u16string_view name, std::u16string_view keyClass,
                           bool withClass);
     // Returns false (and changes nothing) when the value already holds these bytes.
     bool SetValue(HiveKey& key, std::u16string_view name, DWORD type,
@@ -149,10 +161,30 @@ public:
     // The key must have no subkeys and must not be the root.
     void DeleteKey(HiveKey& key);
 
+    // For reading a file: the subkey of that name, added (unstamped) if missing.
+    HiveKey* FindOrAddChild(HiveKey& parent, std::u16string_view name, std::uint64_t modified);
+    // For reading a file: the text the keys' blocks are in; the key's values stay
+    // there until asked for.
+    void SetText(std::shared_ptr<HiveText> text) { text_ = std::move(text); }
+    const std::shared_ptr<HiveText>& Text() const { return text_; }
+    void LeaveValuesInText(HiveKey& key) { key.valuesInText_ = true; }
+    // The values of a key whose values are still in the text, read from there
+    // without keeping them, when that is sure to give them as the key would: a few
+    // values in one block, in order. False otherwise.
+    bool PeekValues(const HiveKey& key, std::vector<HiveValue>& values) const;
+
+    // Where a file holds each key's text: usually one block, more when a
+    // hand-written file names the key twice.
+    void AddBlock(HiveKey& key, std::uint32_t block);
+    const std::vector<std::uint32_t>& MoreBlocks(const HiveKey& key) const;
+    void ClearBlocks(HiveKey& key);
+
     // Keys whose text in a file must be written anew (changed or created) since
-    // the last save.
-    const std::unordered_set<HiveKey*>& DirtyKeys() const { return dirty_; }
-    void ClearDirty() { dirty_.clear(); }
+    // the last save, in the order they changed; keys deleted since are marked so.
+    const std::vector<HiveKey*>& DirtyKeys() const { return dirty_; }
+    static bool IsDirty(const HiveKey& key) { return key.dirty_; }
+    static bool IsDeleted(const HiveKey& key) { return key.deleted_; }
+    void ClearDirty();
 
     // Bumped whenever keys disappear, so that cached key pointers are re-resolved.
     std::uint64_t Generation() const { return generation_; }
@@ -162,15 +194,37 @@ public:
     std::vector<std::uint32_t>& DroppedBlocks() { return droppedBlocks_; }
 
 private:
+    friend class HiveKey;
+    struct RootKey;
     void Touch(HiveKey& key);
+    void MarkDirty(HiveKey& key);
+    HiveKey* NewKey(HiveKey& parent, std::u16string_view name, std::uint64_t modified);
+    void* Allocate(std::size_t bytes, std::size_t align);
+    void* AllocateKey();
+    void DestroyAll();
+    // Reads the values of a key from the text it was read from.
+    void ReadValues(const HiveKey& key);
 
-    std::unique_ptr<HiveKey> root_;
+    std::unique_ptr<RootKey> root_;
     Clock clock_;
     std::uint64_t generation_ = 0;
     bool changed_ = false;
     std::vector<std::uint32_t> droppedBlocks_;
-    std::unordered_set<HiveKey*> dirty_;
+    std::vector<HiveKey*> dirty_;
     std::set<std::u16string, std::less<>> classes_;
+    std::unordered_map<const HiveKey*, std::vector<std::uint32_t>> moreBlocks_;
+    std::shared_ptr<HiveText> text_;
+    // Keys, side by side in blocks, and their names: freed with the hive.
+    struct KeyBlock {
+        std::unique_ptr<unsigned char[]> memory;
+        std::size_t capacity = 0;
+        std::size_t used = 0;
+    };
+    std::vector<KeyBlock> keyBlocks_;
+    std::vector<std::unique_ptr<unsigned char[]>> arena_;
+    unsigned char* arenaNext_ = nullptr;
+    std::size_t arenaLeft_ = 0;
+    std::vector<HiveKey*> freeKeys_;  // deleted keys, emptied, for new keys
 };
 
 }  // namespace moatgate

@@ -13,6 +13,7 @@ namespace moatgate {
 class HiveRegistry::Operation {
 public:
     Operation(HiveRegistry& reg, bool writing) : reg_(reg), writing_(writing) {
+        if (writing) reg.peekKey_ = nullptr;
         if (reg.writeDepth_ > 0) {
             status_ = reg.writeStatus_;
             return;
@@ -48,68 +49,154 @@ private:
     LONG status_ = ERROR_SUCCESS;
 };
 
-void HiveRegistry::ReplaceHive(Hive&& hive) {
-    hive_ = std::move(hive);
-    ++hiveEpoch_;
-}
+namespace {
 
-HiveRegistry::KeyPath::~KeyPath() {
-    std::shared_ptr<KeyPath> up = std::move(parent);
-    while (up && up.use_count() == 1) up = std::move(up->parent);
-}
+// Handles count up from here in steps of four, as the platform's do; a closed
+// handle's number is not given again until its slot has been reused many times.
+constexpr HKEY kFirstHandle = 0x100;
+constexpr unsigned kSlotBits = 22;
+constexpr std::uint32_t kSlotMask = (1u << kSlotBits) - 1;
+constexpr std::uint32_t kRounds = ((HKEY_CLASSES_ROOT - kFirstHandle) / 4) >> kSlotBits;
 
-std::shared_ptr<HiveRegistry::KeyPath> HiveRegistry::Below(std::shared_ptr<KeyPath> from,
-                                                           const std::vector<std::u16string>& names) {
-    if (names.empty()) return from;
-    std::u16string relative;
-    for (const auto& n : names) {
-        if (!relative.empty()) relative.push_back(u'\\');
-        relative += n;
+std::u16string PathOf(const HiveKey* key) {
+    std::vector<const HiveKey*> chain;
+    for (; key && key->parent; key = key->parent) chain.push_back(key);
+    std::u16string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!path.empty()) path.push_back(u'\\');
+        path += (*it)->name;
     }
-    return std::make_shared<KeyPath>(std::move(from), std::move(relative));
+    return path;
 }
 
-HiveKey* HiveRegistry::Find(const KeyPath* path) {
-    std::vector<const KeyPath*> chain;
-    for (; path; path = path->parent.get()) chain.push_back(path);
-    HiveKey* key = &hive_.Root();
-    for (auto it = chain.rbegin(); key && it != chain.rend(); ++it) key = Hive::FindBelow(key, (*it)->relative);
-    return key;
+}  // namespace
+
+void HiveRegistry::ReplaceHive(Hive&& hive) {
+    Detach(nullptr);
+    ForgetHints();
+    peekKey_ = nullptr;
+    hive_ = std::move(hive);
+}
+
+void HiveRegistry::Detach(const HiveKey* key) {
+    for (Handle& h : handles_) {
+        if (!h.open || !h.key || (key && h.key != key)) continue;
+        h.path = PathOf(h.key);
+        h.key = nullptr;
+    }
+}
+
+HiveRegistry::Handle* HiveRegistry::HandleOf(HKEY handle) {
+    if (handle < kFirstHandle || handle >= HKEY_CLASSES_ROOT || (handle - kFirstHandle) % 4) return nullptr;
+    const std::uint32_t serial = (handle - kFirstHandle) / 4;
+    const std::uint32_t slot = serial & kSlotMask;
+    if (slot >= handles_.size()) return nullptr;
+    Handle& h = handles_[slot];
+    return h.open && h.round % kRounds == serial >> kSlotBits ? &h : nullptr;
 }
 
 HiveKey* HiveRegistry::Resolve(HKEY handle, LONG& status) {
     status = ERROR_SUCCESS;
     if (handle == HKEY_CURRENT_USER) return &hive_.Root();
-    const auto it = handles_.find(handle);
-    if (it == handles_.end()) {
+    Handle* h = HandleOf(handle);
+    if (!h) {
         status = ERROR_INVALID_HANDLE;
         return nullptr;
     }
-    Handle& h = it->second;
-    if (h.generation != CurrentGeneration()) {
-        h.key = Find(h.path.get());
-        h.generation = CurrentGeneration();
+    if (!h->key) {
+        h->key = hive_.Find(h->path);
+        if (h->key) h->path.clear();
     }
-    if (!h.key) status = ERROR_KEY_DELETED;
-    return h.key;
+    if (!h->key) status = ERROR_KEY_DELETED;
+    return h->key;
 }
 
-std::shared_ptr<HiveRegistry::KeyPath> HiveRegistry::PathOf(HKEY handle) const {
-    const auto it = handles_.find(handle);
-    return it == handles_.end() ? nullptr : it->second.path;
-}
-
-HKEY HiveRegistry::NewHandle(HiveKey* key, std::shared_ptr<KeyPath> path) {
-    do {
-        nextHandle_ += 4;
-        if (nextHandle_ >= HKEY_CLASSES_ROOT || nextHandle_ < 0x100) nextHandle_ = 0x100;
-    } while (handles_.count(nextHandle_));
-    Handle h;
-    h.path = std::move(path);
+HKEY HiveRegistry::NewHandle(HiveKey* key) {
+    std::uint32_t slot = 0;
+    if (!freeHandles_.empty()) {
+        slot = freeHandles_.back();
+        freeHandles_.pop_back();
+    } else {
+        if (handles_.size() > kSlotMask) return 0;
+        slot = static_cast<std::uint32_t>(handles_.size());
+        handles_.emplace_back();
+    }
+    Handle& h = handles_[slot];
     h.key = key;
-    h.generation = CurrentGeneration();
-    handles_.emplace(nextHandle_, std::move(h));
-    return nextHandle_;
+    h.path.clear();
+    h.open = true;
+    ++openHandles_;
+    return kFirstHandle + 4 * (((h.round % kRounds) << kSlotBits) | slot);
+}
+
+LONG HiveRegistry::SplitPath(std::string_view subKey) {
+    names_.clear();
+    if (!Utf8ToUtf16(subKey, wide_)) return ERROR_INVALID_PARAMETER;
+    const std::u16string_view all(wide_);
+    std::size_t start = 0;
+    while (start <= all.size()) {
+        std::size_t end = all.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = all.size();
+        if (end > start) names_.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return ERROR_SUCCESS;
+}
+
+HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name) {
+    const HiveKey::Children& children = parent.children;
+    const std::size_t size = children.size();
+    Hint* hint = nullptr;
+    Hint* oldest = &hints_[0];
+    for (Hint& h : hints_) {
+        if (h.parent == &parent) hint = &h;
+        if (h.used < oldest->used) oldest = &h;
+    }
+    std::size_t lo = 0, hi = size;
+    if (!hint) {
+        hint = oldest;
+        hint->parent = &parent;
+        hint->used = ++hintClock_;
+    } else if (hint->used = ++hintClock_; hint->index < size) {
+        // Lookups mostly come in the keys' own order: search forward from the last
+        // one in growing steps, so that the next key costs a few comparisons.
+        const int c = CompareNames(children[hint->index]->name, name);
+        if (c == 0) return children[hint->index].get();
+        if (c < 0) {
+            lo = hint->index + 1;
+            const int next = lo < size ? CompareNames(children[lo]->name, name) : 1;
+            if (next >= 0) {
+                hint->index = lo;
+                return next == 0 ? children[lo].get() : nullptr;
+            }
+            ++lo;
+            for (std::size_t step = 1;; step *= 2) {
+                const std::size_t probe = lo + step - 1;
+                if (probe >= size) break;
+                if (CompareNames(children[probe]->name, name) >= 0) {
+                    hi = probe + 1;
+                    break;
+                }
+                lo = probe + 1;
+            }
+        }
+    }
+    std::size_t at = lo;
+    for (std::size_t count = hi - lo; count > 0;) {
+        const std::size_t half = count / 2;
+        if (CompareNames(children[at + half]->name, name) < 0) {
+            at += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    hint->index = at;
+    return at < size && CompareNames(children[at]->name, name) == 0 ? children[at].get() : nullptr;
+}
+
+void HiveRegistry::ForgetHints() {
+    for (Hint& h : hints_) h = Hint{};
 }
 
 LONG HiveRegistry::OpenKey(HKEY root, std::string_view subKey, HKEY* result) {
@@ -120,14 +207,13 @@ LONG HiveRegistry::OpenKey(HKEY root, std::string_view subKey, HKEY* result) {
     LONG status = ERROR_SUCCESS;
     HiveKey* key = Resolve(root, status);
     if (!key) return status;
-    std::vector<std::u16string> names;
-    if ((status = SplitKeyPath(subKey, names))) return status;
-    for (const auto& n : names) {
-        key = key->FindChild(n);
+    if ((status = SplitPath(subKey))) return status;
+    for (const auto& n : names_) {
+        key = FindChild(*key, n);
         if (!key) return ERROR_FILE_NOT_FOUND;
     }
-    *result = NewHandle(key, Below(PathOf(root), names));
-    return ERROR_SUCCESS;
+    *result = NewHandle(key);
+    return *result ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
 LONG HiveRegistry::RegOpenKeyExA(HKEY root, std::string_view subKey, DWORD, REGSAM,
@@ -146,24 +232,23 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
     *result = 0;
     // Volatile keys would vanish from a file store; only lasting keys are offered.
     if (options != REG_OPTION_NON_VOLATILE) return ERROR_INVALID_PARAMETER;
-    std::vector<std::u16string> names;
-    LONG status = SplitKeyPath(subKey, names);
+    LONG status = SplitPath(subKey);
     if (status) return status;
     std::u16string cls;
     if ((status = ToWideName(keyClass, cls))) return status;
     // The platform's limits: a name of at most 255 characters, a path at most 512 levels deep.
-    if (names.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-    for (const auto& n : names)
+    if (names_.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
+    for (const auto& n : names_)
         if (n.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
 
     Operation op(*this, true);
     if (op.Status()) return op.Status();
     HiveKey* key = Resolve(root, status);
     if (!key) return op.Finish(status);
-    if (key->Depth(kMaxKeyDepth) + names.size() > kMaxKeyDepth) return op.Finish(ERROR_INVALID_PARAMETER);
+    if (key->Depth(kMaxKeyDepth) + names_.size() > kMaxKeyDepth) return op.Finish(ERROR_INVALID_PARAMETER);
     bool created = false;
-    for (const auto& n : names) {
-        HiveKey* child = key->FindChild(n);
+    for (const auto& n : names_) {
+        HiveKey* child = FindChild(*key, n);
         if (!child) {
             child = hive_.CreateSubkey(*key, n, cls, true);
             created = true;
@@ -173,8 +258,9 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     const LONG saved = op.Finish(ERROR_SUCCESS);
     if (saved) return saved;
-    *result = NewHandle(key, Below(PathOf(root), names));
-    return ERROR_SUCCESS;
+    // The key was stored; if the store was read again meanwhile, the handle finds it by its path.
+    *result = NewHandle(key);
+    return *result ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
 LONG HiveRegistry::RegSetValueExA(HKEY handle, std::string_view name, DWORD, DWORD type,
@@ -206,7 +292,8 @@ LONG HiveRegistry::RegQueryValueExA(HKEY handle, std::string_view name, DWORD*, 
     const HiveValue* v = key->FindValue(valueName);
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
-    return CopyDataOut(ExternalData(v->type, v->data.data(), v->data.size()), data, cb);
+    ExternalData(v->type, v->data.data(), v->data.size(), narrow_);
+    return CopyDataOut(narrow_, data, cb);
 }
 
 LONG HiveRegistry::RegEnumKeyExA(HKEY handle, DWORD index, char* name, DWORD* cchName, DWORD*,
@@ -218,10 +305,11 @@ LONG HiveRegistry::RegEnumKeyExA(HKEY handle, DWORD index, char* name, DWORD* cc
     if (!key) return status;
     const HiveKey* child = key->ChildAt(index);
     if (!child) return ERROR_NO_MORE_ITEMS;
-    if ((status = CopyNameOut(Utf16ToUtf8(child->name), name, cchName))) return status;
+    Utf16ToUtf8(child->name, narrow_);
+    if ((status = CopyNameOut(narrow_, name, cchName))) return status;
     if (cchClass) {
-        const std::string cls = child->keyClass ? Utf16ToUtf8(*child->keyClass) : std::string();
-        if ((status = CopyNameOut(cls, keyClass, cchClass))) return status;
+        Utf16ToUtf8(child->keyClass ? std::u16string_view(*child->keyClass) : std::u16string_view(), narrow_);
+        if ((status = CopyNameOut(narrow_, keyClass, cchClass))) return status;
     }
     if (lastWriteTime) std::memcpy(lastWriteTime, &child->modified, sizeof child->modified);
     return ERROR_SUCCESS;
@@ -234,27 +322,43 @@ LONG HiveRegistry::RegEnumValueA(HKEY handle, DWORD index, char* name, DWORD* cc
     LONG status = ERROR_SUCCESS;
     const HiveKey* key = Resolve(handle, status);
     if (!key) return status;
-    const HiveValue* found = key->ValueAt(index);
+    // A key's few values are read from the file's text where they stand, rather
+    // than kept, when nothing but this asks for them.
+    const HiveValue* found = nullptr;
+    if (key->ValuesInText()) {
+        if (peekKey_ != key) {
+            peekKey_ = hive_.PeekValues(*key, peeked_) ? key : nullptr;
+            peekCount_ = peeked_.size();
+        }
+        if (peekKey_ == key) {
+            if (index >= peekCount_) return ERROR_NO_MORE_ITEMS;
+            found = &peeked_[index];
+        }
+    }
+    if (!found) found = key->ValueAt(index);
     if (!found) return ERROR_NO_MORE_ITEMS;
     const HiveValue& v = *found;
-    if ((status = CopyNameOut(Utf16ToUtf8(v.name), name, cchName))) return status;
+    Utf16ToUtf8(v.name, narrow_);
+    if ((status = CopyNameOut(narrow_, name, cchName))) return status;
     if (type) *type = v.type;
-    return CopyDataOut(ExternalData(v.type, v.data.data(), v.data.size()), data, cbData);
+    ExternalData(v.type, v.data.data(), v.data.size(), narrow_);
+    return CopyDataOut(narrow_, data, cbData);
 }
 
 LONG HiveRegistry::RegDeleteKeyA(HKEY root, std::string_view subKey) {
-    std::vector<std::u16string> names;
-    LONG status = SplitKeyPath(subKey, names);
+    LONG status = SplitPath(subKey);
     if (status) return status;
     Operation op(*this, true);
     if (op.Status()) return op.Status();
     HiveKey* key = Resolve(root, status);
     if (!key) return op.Finish(status);
-    for (const auto& n : names) {
-        key = key->FindChild(n);
+    for (const auto& n : names_) {
+        key = FindChild(*key, n);
         if (!key) return op.Finish(ERROR_FILE_NOT_FOUND);
     }
     if (!key->parent || !key->children.empty()) return op.Finish(ERROR_ACCESS_DENIED);
+    Detach(key);
+    ForgetHints();
     hive_.DeleteKey(*key);
     return op.Finish(ERROR_SUCCESS);
 }
@@ -272,7 +376,15 @@ LONG HiveRegistry::RegDeleteValueA(HKEY handle, std::string_view name) {
 
 LONG HiveRegistry::RegCloseKey(HKEY handle) {
     if (handle >= HKEY_CLASSES_ROOT && handle <= HKEY_CLASSES_ROOT + 6) return ERROR_SUCCESS;
-    return handles_.erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    Handle* h = HandleOf(handle);
+    if (!h) return ERROR_INVALID_HANDLE;
+    h->open = false;
+    h->key = nullptr;
+    h->path.clear();
+    ++h->round;
+    --openHandles_;
+    freeHandles_.push_back(static_cast<std::uint32_t>(h - handles_.data()));
+    return ERROR_SUCCESS;
 }
 
 void HiveRegistry::BeginScope(bool forWriting) {

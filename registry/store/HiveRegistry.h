@@ -2,9 +2,8 @@
 // this class as it is; the file store adds loading and saving through the hooks.
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "registry/store/Hive.h"
@@ -39,7 +38,7 @@ public:
     std::string TakeRefusedWrite() override;
 
     Hive& GetHive() { return hive_; }
-    std::size_t OpenHandleCount() const { return handles_.size(); }
+    std::size_t OpenHandleCount() const { return openHandles_; }
 
 protected:
     // Called before an operation outside any scope, or at a scope's start: make the
@@ -64,40 +63,52 @@ protected:
     Hive hive_;
 
 private:
-    // A handle's key path: the path below the key it was opened from, and that
-    // key's own path, shared. Opening a subkey costs its name, not its whole path.
-    struct KeyPath {
-        std::shared_ptr<KeyPath> parent;  // null: below the root
-        std::u16string relative;          // components joined by backslashes
-        KeyPath(std::shared_ptr<KeyPath> from, std::u16string below)
-            : parent(std::move(from)), relative(std::move(below)) {}
-        ~KeyPath();  // releases a long chain without recursion
-        KeyPath(const KeyPath&) = delete;
-        KeyPath& operator=(const KeyPath&) = delete;
-    };
+    // An open key. Its path is kept only once its key may be gone: the key was
+    // deleted, or the whole hive replaced (another process changed the file);
+    // the handle then finds its key again by that path, if it is there.
     struct Handle {
-        std::shared_ptr<KeyPath> path;  // null: the root
         HiveKey* key = nullptr;
-        std::uint64_t generation = 0;
+        std::u16string path;    // from the root, when `key` is unknown
+        std::uint32_t round = 0;  // bumped when the handle is closed
+        bool open = false;
     };
     class Operation;
 
     HiveKey* Resolve(HKEY handle, LONG& status);
-    HiveKey* Find(const KeyPath* path);
-    HKEY NewHandle(HiveKey* key, std::shared_ptr<KeyPath> path);
-    std::shared_ptr<KeyPath> PathOf(HKEY handle) const;
-    static std::shared_ptr<KeyPath> Below(std::shared_ptr<KeyPath> from, const std::vector<std::u16string>& names);
-    // Changes whenever cached key pointers may have gone stale.
-    std::uint64_t CurrentGeneration() const { return hive_.Generation() ^ (hiveEpoch_ << 40); }
+    HKEY NewHandle(HiveKey* key);
+    Handle* HandleOf(HKEY handle);
+    // Handles to `key` (or, with null, to any key) keep its path and let it go.
+    void Detach(const HiveKey* key);
+    // Splits a UTF-8 key path into `names_` (views into `wide_`); 87 for text
+    // that is not UTF-8.
+    LONG SplitPath(std::string_view subKey);
+    // The child of that name, trying first next to where the last lookup under
+    // the same key found one: a walk by name in order costs O(1) per step.
+    HiveKey* FindChild(HiveKey& parent, std::u16string_view name);
     LONG OpenKey(HKEY root, std::string_view subKey, HKEY* result);
+    void ForgetHints();
     void NoteRefusal(LONG status);
     // A write ended while a read scope is open: reads in that scope must see the
     // store as it now is, not changes that were never stored.
     void AfterWriteInReadScope();
 
-    std::unordered_map<HKEY, Handle> handles_;
-    HKEY nextHandle_ = 0x100;
-    std::uint64_t hiveEpoch_ = 0;  // bumped when the whole hive is replaced
+    std::vector<Handle> handles_;
+    std::vector<std::uint32_t> freeHandles_;
+    std::size_t openHandles_ = 0;
+    std::u16string wide_;                      // the last path split
+    std::vector<std::u16string_view> names_;   // its components
+    std::string narrow_;                       // a name or data on its way out
+    std::vector<HiveValue> peeked_;            // the values of peekKey_, read from the text
+    const HiveKey* peekKey_ = nullptr;
+    std::size_t peekCount_ = 0;
+    // Where the last lookups under a few keys found their child.
+    struct Hint {
+        const HiveKey* parent = nullptr;
+        std::size_t index = 0;
+        std::uint64_t used = 0;  // when last used: the least recent goes first
+    };
+    Hint hints_[4];
+    std::uint64_t hintClock_ = 0;
     int scopeDepth_ = 0;
     int writeDepth_ = 0;  // the depth at which the write scope began; 0: none
     LONG readStatus_ = ERROR_SUCCESS;

@@ -1,5 +1,7 @@
 #include "registry/store/Unicode.h"
 
+#include <algorithm>
+
 namespace moatgate {
 
 namespace {
@@ -55,7 +57,11 @@ void Append(std::u16string& out, char32_t cp) {
 bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
     out.clear();
     out.reserve(in.size());
-    for (size_t i = 0; i < in.size();) {
+    size_t i = 0;
+    while (i < in.size() && static_cast<unsigned char>(in[i]) < 0x80) ++i;
+    out.resize(i);  // ASCII: unit by unit
+    std::copy(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(i), out.begin());
+    while (i < in.size()) {
         char32_t cp = 0;
         if (!DecodeOne(in, i, cp)) return false;
         Append(out, cp);
@@ -78,8 +84,16 @@ std::u16string Utf8ToUtf16Lenient(std::string_view in) {
 
 std::string Utf16ToUtf8(std::u16string_view in) {
     std::string out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size(); ++i) {
+    Utf16ToUtf8(in, out);
+    return out;
+}
+
+void Utf16ToUtf8(std::u16string_view in, std::string& out) {
+    size_t i = 0;
+    while (i < in.size() && in[i] < 0x80) ++i;
+    out.resize(i);  // ASCII: unit by unit
+    std::copy(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(i), out.begin());
+    for (; i < in.size(); ++i) {
         char32_t cp = in[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
             in[i + 1] <= 0xDFFF) {
@@ -104,7 +118,6 @@ std::string Utf16ToUtf8(std::u16string_view in) {
             out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
         }
     }
-    return out;
 }
 
 namespace {

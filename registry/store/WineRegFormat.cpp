@@ -1,7 +1,10 @@
 #include "registry/store/WineRegFormat.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <unordered_map>
 #include <utility>
@@ -19,19 +22,29 @@ constexpr std::string_view kUserHiveComment =
     ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000";
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
-}
+// The value of each byte as a hexadecimal digit; -1 for any other byte. A table:
+// every key's #time line is sixteen digits, read without a branch per digit.
+constexpr auto kHexDigits = [] {
+    std::array<signed char, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<std::size_t>(c)] = static_cast<signed char>(
+            c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1);
+    return table;
+}();
+bool IsHex(char c) { return kHexDigits[static_cast<unsigned char>(c)] >= 0; }
+int HexValue(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
 
+// Lowercase hexadecimal, at least `width` digits.
 void AppendHex(std::string& out, unsigned v, int width) {
-    char buf[16];
-    const int n = std::snprintf(buf, sizeof buf, "%0*x", width, v);
-    out.append(buf, static_cast<std::size_t>(n));
+    static const char digits[] = "0123456789abcdef";
+    char buf[8];
+    int n = 0;
+    do {
+        buf[7 - n++] = digits[v & 15];
+        v >>= 4;
+    } while (v);
+    while (n < width && n < 8) buf[7 - n++] = '0';
+    out.append(buf + 8 - n, static_cast<std::size_t>(n));
 }
 
 
@@ -41,150 +54,417 @@ bool OnlyBlanksFrom(std::string_view s, std::size_t p) {
     return p == s.size();
 }
 
-// One pass over the file's lines, building the hive and the layout. A line that
-// cannot be taken exactly as written is left out (as Wine leaves out what it
-// cannot read), and the first such line is the error: the rest is still read.
+// The lines of a text, one at a time, without their line ends (nor a "\r"
+// before one).
+struct Lines {
+    explicit Lines(std::string_view all, std::size_t from = 0) : text(all), next(from) {}
+    bool Next() {
+        if (next >= text.size()) return false;
+        begin = next;
+        const void* newline = std::memchr(text.data() + next, '\n', text.size() - next);
+        const std::size_t end =
+            newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - text.data()) : text.size();
+        next = newline ? end + 1 : end;
+        line = text.substr(begin, end - begin);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++number;
+        return true;
+    }
+    bool HasNul() const { return std::memchr(line.data(), '\0', line.size()) != nullptr; }
+
+    std::string_view text;
+    std::string_view line;
+    std::size_t begin = 0;
+    std::size_t next = 0;
+    std::size_t number = 0;
+};
+
+// The first line that cannot be taken exactly as written, for the loader; a later
+// reading of a block's values (error null) only leaves such lines out again.
+struct Faults {
+    ParseError* error = nullptr;
+    bool writable = true;
+
+    // Always false, so that a reader can return it. The message quotes the line.
+    bool Fail(std::size_t line, std::string_view lineText, std::string_view what, std::string_view problem = {}) {
+        if (writable && error) {
+            std::string message(what);
+            if (!problem.empty()) (message += ": ") += problem;
+            FailWith(line, message + " '" + PrintableExcerpt(lineText) + "'");
+        }
+        writable = false;
+        return false;
+    }
+    void FailWith(std::size_t line, std::string message) {
+        if (writable && error) {
+            error->line = line;
+            error->message = std::move(message);
+        }
+        writable = false;
+    }
+};
+
+// Hex bytes separated by commas; a line that ends in `\` goes on in the next.
+bool ReadHex(Lines& lines, std::string_view s, std::vector<unsigned char>& data, Faults& faults) {
+    const std::size_t valueLine = lines.number;
+    for (;;) {
+        std::size_t i = 0;
+        while (i < s.size() && IsHex(s[i])) {
+            unsigned v = 0;
+            while (i < s.size() && IsHex(s[i])) {
+                v = (v << 4) | static_cast<unsigned>(HexValue(s[i++]));
+                if (v > 0xFF) return faults.Fail(lines.number, lines.line, "Malformed value", "a byte above ff");
+            }
+            data.push_back(static_cast<unsigned char>(v));
+            while (i < s.size() && IsSpace(s[i])) ++i;
+            if (i < s.size() && s[i] == ',') ++i;
+            while (i < s.size() && IsSpace(s[i])) ++i;
+        }
+        while (i < s.size() && IsSpace(s[i])) ++i;
+        if (i == s.size()) return true;
+        if (s[i] != '\\' || !OnlyBlanksFrom(s, i + 1)) return faults.Fail(lines.number, lines.line, "Malformed value");
+        if (!lines.Next())
+            return faults.Fail(valueLine, lines.line, "Malformed value", "the data goes on past the end");
+        if (lines.HasNul()) return faults.Fail(lines.number, lines.line, "Malformed value", "a NUL byte");
+        s = lines.line;
+        std::size_t j = 0;
+        while (j < s.size() && IsSpace(s[j])) ++j;
+        s.remove_prefix(j);
+    }
+}
+
+// Reads the value on the current line, from its '@' or '"' at `p`, and the lines
+// it goes on to. False when it is left out; a value kept although the file must
+// not be written (a name beyond the platform's limits) is told to `faults` too.
+bool ReadValueLine(Lines& lines, std::size_t p, HiveValue& value, Faults& faults) {
+    const std::string_view line = lines.line;
+    std::string problem;
+    value.name.clear();
+    value.data.clear();
+    if (line[p] == '@') {
+        ++p;
+    } else {
+        ++p;
+        if (!ParseEscaped(line, p, '"', value.name, &problem))
+            return faults.Fail(lines.number, line, "Malformed value name");
+        if (!problem.empty()) return faults.Fail(lines.number, line, "Malformed value name", problem);
+    }
+    while (p < line.size() && IsSpace(line[p])) ++p;
+    if (p >= line.size() || line[p] != '=') return faults.Fail(lines.number, line, "Malformed value name");
+    ++p;
+    while (p < line.size() && IsSpace(line[p])) ++p;
+    const std::string_view rest = line.substr(p);
+
+    auto startsWith = [&](std::string_view tag) { return rest.substr(0, tag.size()) == tag; };
+    if (startsWith("\"") || startsWith("str:\"") || startsWith("str(2):\"") || startsWith("str(7):\"")) {
+        std::size_t tag = 1;
+        value.type = REG_SZ;
+        if (startsWith("str:\"")) tag = 5;
+        if (startsWith("str(2):\"")) {
+            tag = 8;
+            value.type = REG_EXPAND_SZ;
+        }
+        if (startsWith("str(7):\"")) {
+            tag = 8;
+            value.type = REG_MULTI_SZ;
+        }
+        std::size_t i = p + tag;
+        std::u16string s;
+        if (!ParseEscaped(line, i, '"', s, &problem)) return faults.Fail(lines.number, line, "Malformed value");
+        if (problem.empty() && !OnlyBlanksFrom(line, i)) problem = "text after the data";
+        if (!problem.empty()) return faults.Fail(lines.number, line, "Malformed value", problem);
+        value.data.reserve(s.size() * 2 + 2);
+        AppendUtf16Le(s, value.data);
+        value.data.insert(value.data.end(), {0, 0});  // as loaded, a string gets its terminator
+    } else if (startsWith("dword:")) {
+        // As Wine reads it (a C hexadecimal number; nothing at all is 0), but
+        // only a number that fits and nothing after it.
+        value.type = REG_DWORD;
+        std::size_t i = 6;
+        while (i < rest.size() && IsSpace(rest[i])) ++i;
+        bool prefixed = false;
+        if (i + 1 < rest.size() && rest[i] == '0' && (rest[i + 1] == 'x' || rest[i + 1] == 'X')) {
+            i += 2;
+            prefixed = true;
+        }
+        const std::size_t digits = i;
+        std::uint64_t v = 0;
+        while (i < rest.size() && IsHex(rest[i]) && v <= 0xFFFFFFFFull)
+            v = (v << 4) | static_cast<unsigned>(HexValue(rest[i++]));
+        if (v > 0xFFFFFFFFull)
+            return faults.Fail(lines.number, line, "Malformed value", "the number does not fit in 32 bits");
+        if ((prefixed && i == digits) || !OnlyBlanksFrom(rest, i))
+            return faults.Fail(lines.number, line, "Malformed value", "not a hexadecimal number");
+        value.data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                      static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    } else if (startsWith("hex:") || startsWith("hex(")) {
+        std::size_t i = 4;
+        value.type = REG_BINARY;
+        if (startsWith("hex(")) {
+            std::uint64_t t = 0;
+            const std::size_t digits = i;
+            while (i < rest.size() && IsHex(rest[i]) && t <= 0xFFFFFFFFull)
+                t = (t << 4) | static_cast<unsigned>(HexValue(rest[i++]));
+            if (i == digits || t > 0xFFFFFFFFull || rest.substr(i, 2) != "):")
+                return faults.Fail(lines.number, line, "Malformed value");
+            value.type = static_cast<DWORD>(t);
+            i += 2;
+        }
+        if (!ReadHex(lines, rest.substr(i), value.data, faults)) return false;
+    } else {
+        return faults.Fail(lines.number, line, "Malformed value");
+    }
+    if (value.name.size() > kMaxValueNameLength)
+        faults.Fail(lines.number, lines.line, "Value name longer than 16383 characters");
+    return true;
+}
+
+// Whether a value line plainly reads back as written, without reading it: a
+// printable ASCII name without escapes, and a dword of up to eight digits or a
+// printable ASCII string whose only escapes are \\ and \". Anything else (and
+// anything this is unsure of) takes the full reading.
+bool PlainValueLine(std::string_view line, std::size_t p) {
+    const char* s = line.data();
+    const std::size_t n = line.size();
+    if (s[p] == '"') {
+        const std::size_t start = ++p;
+        while (p < n && s[p] != '"') {
+            const auto c = static_cast<unsigned char>(s[p]);
+            if (c < 0x20 || c > 0x7E || c == '\\') return false;
+            ++p;
+        }
+        if (p >= n || p - start > kMaxValueNameLength) return false;
+    }
+    ++p;  // past '@' or the closing quote
+    while (p < n && IsSpace(s[p])) ++p;
+    if (p >= n || s[p] != '=') return false;
+    ++p;
+    while (p < n && IsSpace(s[p])) ++p;
+    if (n - p >= 6 && std::memcmp(s + p, "dword:", 6) == 0) {
+        p += 6;
+        const std::size_t digits = p;
+        while (p < n && IsHex(s[p]) && p - digits < 8) ++p;
+        return OnlyBlanksFrom(line, p);
+    }
+    if (p < n && s[p] == '"') {
+        for (++p; p < n && s[p] != '"'; ++p) {
+            const auto c = static_cast<unsigned char>(s[p]);
+            if (c == '\\') {
+                if (p + 1 >= n || (s[p + 1] != '\\' && s[p + 1] != '"')) return false;
+                ++p;
+            } else if (c < 0x20 || c > 0x7E) {
+                return false;
+            }
+        }
+        return p < n && OnlyBlanksFrom(line, p + 1);
+    }
+    return false;
+}
+
+// Reads a value line that PlainValueLine accepts, without the full reading's
+// detours; false (and nothing read) for any other line.
+bool ReadPlainValue(std::string_view line, std::size_t p, HiveValue& value) {
+    if (!PlainValueLine(line, p)) return false;
+    const char* s = line.data();
+    value.name.clear();
+    value.data.clear();
+    if (s[p] == '"') {
+        for (++p; s[p] != '"'; ++p) value.name.push_back(static_cast<char16_t>(s[p]));
+    }
+    ++p;
+    while (s[p] != '=') ++p;
+    ++p;
+    while (IsSpace(s[p])) ++p;
+    if (s[p] == 'd') {  // dword:
+        std::uint32_t v = 0;
+        for (p += 6; p < line.size() && IsHex(s[p]); ++p) v = (v << 4) | static_cast<std::uint32_t>(HexValue(s[p]));
+        value.type = REG_DWORD;
+        value.data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                      static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+        return true;
+    }
+    value.type = REG_SZ;
+    for (++p; s[p] != '"'; ++p) {
+        if (s[p] == '\\') ++p;
+        value.data.push_back(static_cast<unsigned char>(s[p]));
+        value.data.push_back(0);
+    }
+    value.data.insert(value.data.end(), {0, 0});  // as loaded, a string gets its terminator
+    return true;
+}
+
+// One pass over the file's lines, building the keys and the layout; the values
+// are checked, and left in the text until asked for. A line that cannot be taken
+// exactly as written is left out (as Wine leaves out what it cannot read), and
+// the first such line is the error: the rest is still read.
 class Loader {
 public:
     Loader(std::string text, Hive& hive, FileLayout& layout, ParseError& error)
-        : hive_(hive), layout_(layout), error_(error) {
+        : hive_(hive), layout_(layout), error_(error), lines_({}) {
         layout_ = FileLayout{};
-        layout_.text = std::move(text);
-        text_ = layout_.text;
+        source_ = layout_.source.get();
+        source_->text = std::move(text);
+        lines_ = Lines(source_->text);
+        // Room for the blocks of any ordinary file at once (a block takes more
+        // than 64 bytes), so that the lists are not copied as they grow; pages
+        // never written are never given memory.
+        source_->blocks.reserve(source_->text.size() / 64 + 16);
+        layout_.order.reserve(source_->text.size() / 64 + 16);
         error_ = ParseError{};
+        faults_.error = &error_;
+        hive_.SetText(layout_.source);
     }
 
     bool Run() {
-        if (!NextLine() || line_ != kWineRegistryHeader) {
-            Fail(lineNo_ == 0 ? 1 : lineNo_, "not a valid registry file");
+        if (source_->text.size() > kMaxRegistryFileSize) {
+            faults_.FailWith(1, "too large to be read (4 GiB or more)");
             return false;
         }
-        contentEnd_ = next_;
-        while (NextLine()) {
+        if (!lines_.Next() || lines_.line != kWineRegistryHeader) {
+            faults_.FailWith(lines_.number == 0 ? 1 : lines_.number, "not a valid registry file");
+            return false;
+        }
+        contentEnd_ = lines_.next;
+        while (lines_.Next()) {
+            const std::string_view line = lines_.line;
             std::size_t p = 0;
-            while (p < line_.size() && IsSpace(line_[p])) ++p;
-            if (p == line_.size() || line_[p] == ';') continue;
-            if (line_.find('\0') != std::string_view::npos) {
-                // Wine's reader would end the line there.
-                if (line_[p] == '[') {
-                    key_ = nullptr;
-                    keyRefused_ = true;
-                }
-                Fail(lineNo_, Quoted("Unrecognized input: a NUL byte"));
-                continue;
-            }
-            switch (line_[p]) {
-                case '[': LoadKey(p); break;
+            while (p < line.size() && IsSpace(line[p])) ++p;
+            if (p == line.size() || line[p] == ';') continue;
+            switch (line[p]) {
+                case '[':
+                    if (!PlainKey(p)) LoadKey(p);
+                    break;
                 case '@':
                 case '"':
-                    if (key_)
-                        LoadValue(p);
-                    else if (!keyRefused_)
-                        Fail(lineNo_, Quoted("Value without key"));
+                    if (key_ && PlainValueLine(line, p)) break;
+                    if (!RefuseNul(p)) LoadValue(p);
                     break;
-                case '#': LoadOption(p); break;
-                default: Fail(lineNo_, Quoted("Unrecognized input")); break;
+                case '#':
+                    if (!RefuseNul(p)) LoadOption(p);
+                    break;
+                default:
+                    if (!RefuseNul(p)) Fail("Unrecognized input");
+                    break;
             }
-            contentEnd_ = next_;
+            contentEnd_ = lines_.next;
         }
-        if (layout_.blocks.empty())
+        if (source_->blocks.empty())
             layout_.preambleEnd = contentEnd_;
         else
-            layout_.blocks.back().bodyEnd = contentEnd_;
+            source_->blocks.back().bodyEnd = static_cast<std::uint32_t>(contentEnd_);
         layout_.trailerBegin = contentEnd_;
-        error_.partlyRead = !writable_;
-        return writable_;
+        error_.partlyRead = !faults_.writable;
+        return faults_.writable;
     }
 
 private:
-    bool NextLine() {
-        if (next_ >= text_.size()) return false;
-        lineBegin_ = next_;
-        std::size_t end = text_.find('\n', next_);
-        if (end == std::string_view::npos) {
-            end = text_.size();
-            next_ = end;
-        } else {
-            next_ = end + 1;
+    bool Fail(std::string_view what, std::string_view problem = {}) {
+        return faults_.Fail(lines_.number, lines_.line, what, problem);
+    }
+
+    // A line with a NUL byte is refused whole (Wine's reader would end it there);
+    // true when it had one.
+    bool RefuseNul(std::size_t p) {
+        if (!lines_.HasNul()) return false;
+        if (lines_.line[p] == '[') {
+            key_ = nullptr;
+            keyRefused_ = true;
         }
-        line_ = text_.substr(lineBegin_, end - lineBegin_);
-        if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
-        ++lineNo_;
+        Fail("Unrecognized input: a NUL byte");
         return true;
     }
 
-    std::string Quoted(std::string_view what) const {
-        return std::string(what) + " '" + PrintableExcerpt(line_) + "'";
-    }
-    std::string Quoted(std::string_view what, const std::string& problem) const {
-        return problem.empty() ? Quoted(what) : Quoted(std::string(what) + ": " + problem);
-    }
+    // The header of a key whose path is plain printable ASCII, components joined
+    // by "\\" and no other escapes, as nearly every header is: read without
+    // converting the path, and only from where it parts from the header before
+    // it (files list keys in tree order, so most headers share a long prefix).
+    // False to leave the line to LoadKey.
+    bool PlainKey(std::size_t p) {
+        const std::string_view line = lines_.line;
+        const char* s = line.data();
+        const void* bracket = std::memchr(s + p + 1, ']', line.size() - p - 1);
+        if (!bracket) return false;
+        const auto close = static_cast<std::size_t>(static_cast<const char*>(bracket) - s);
+        if (std::memchr(s + close, '\0', line.size() - close)) return false;
+        const std::string_view path(s + p + 1, close - p - 1);
 
-    // Records the first line that could not be taken; always false.
-    bool Fail(std::size_t line, std::string message) {
-        if (writable_) {
-            error_.line = line;
-            error_.message = std::move(message);
-            writable_ = false;
+        // The components of the previous header that end where this one's do,
+        // with the same bytes before: the same keys.
+        std::size_t common = 0;
+        const std::size_t most = std::min(path.size(), prevPath_.size());
+        while (common + 8 <= most && std::memcmp(path.data() + common, prevPath_.data() + common, 8) == 0) common += 8;
+        while (common < most && path[common] == prevPath_[common]) ++common;
+        std::size_t depth = 0;
+        while (depth < prevEnds_.size() &&
+               (prevEnds_[depth] < common ||
+                (prevEnds_[depth] == common && (common == path.size() || path[common] == '\\'))))
+            ++depth;
+        std::size_t start = depth ? prevEnds_[depth - 1] : 0;
+        for (std::size_t i = start; i < path.size(); ++i) {
+            const auto c = static_cast<unsigned char>(path[i]);
+            if (c == '\\') {
+                if (i + 1 >= path.size() || path[i + 1] != '\\') return false;
+                ++i;
+            } else if (c < 0x20 || c > 0x7E) {
+                return false;
+            }
         }
-        return false;
+
+        const std::uint64_t modified = HeaderTime(close + 1);
+        bool tooLong = false;
+        for (std::size_t d = 0; d < depth; ++d)
+            tooLong = tooLong || chain_[d]->name.size() > kMaxKeyNameLength;
+        HiveKey* key = depth ? chain_[depth - 1] : &hive_.Root();
+        chain_.resize(depth);
+        prevEnds_.resize(depth);
+        while (start < path.size()) {
+            if (path[start] == '\\') {
+                start += 2;
+                continue;
+            }
+            std::size_t end = start;
+            while (end < path.size() && path[end] != '\\') ++end;
+            const std::string_view name = path.substr(start, end - start);
+            tooLong = tooLong || name.size() > kMaxKeyNameLength;
+            wide_.resize(name.size());
+            std::copy(name.begin(), name.end(), wide_.begin());
+            key = hive_.FindOrAddChild(*key, wide_, modified);
+            chain_.push_back(key);
+            prevEnds_.push_back(end);
+            start = end;
+        }
+        prevPath_ = path;
+        StartBlock(key, modified, tooLong, chain_.size());
+        return true;
     }
 
     void LoadKey(std::size_t p) {
+        if (RefuseNul(p)) return;
         ++p;
         std::u16string path;
         std::string problem;
         key_ = nullptr;
         keyRefused_ = true;
-        if (!ParseEscaped(line_, p, ']', path, &problem)) return void(Fail(lineNo_, Quoted("Malformed key")));
-        if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed key", problem)));
-        // What follows the name (the time in seconds, anything after it) is
-        // read as Wine reads it: the #time line, when there is one, wins.
-        while (p < line_.size() && IsSpace(line_[p])) ++p;
-        std::uint64_t modified = hive_.Now();
-        if (p < line_.size() && line_[p] >= '0' && line_[p] <= '9') {
-            std::uint64_t secs = 0;
-            while (p < line_.size() && line_[p] >= '0' && line_[p] <= '9' && secs < (1ull << 40))
-                secs = secs * 10 + static_cast<std::uint64_t>(line_[p++] - '0');
-            modified = secs * kTicksPerSecond + kTicks1601To1970;
-        }
-        key_ = Walk(path, modified);
-        keyRefused_ = false;
-        key_->modified = modified;
-
-        if (layout_.blocks.empty())
-            layout_.preambleEnd = contentEnd_;
-        else
-            layout_.blocks.back().bodyEnd = contentEnd_;
-        FileLayout::Block block;
-        block.key = key_;
-        block.gapBegin = contentEnd_;
-        block.bodyBegin = lineBegin_;
-        key_->AddBlock(static_cast<std::uint32_t>(layout_.blocks.size()));
-        layout_.order.push_back(static_cast<std::uint32_t>(layout_.blocks.size()));
-        layout_.blocks.push_back(block);
-    }
-
-    // Finds or creates the key at `path`, reusing the previous header's chain:
-    // files list keys in tree order, so most headers share a long prefix. Keys
-    // beyond the platform's limits are read, so that they can be seen and
-    // mended, but the file is then not written.
-    HiveKey* Walk(const std::u16string& path, std::uint64_t modified) {
+        const std::string_view line = lines_.line;
+        if (!ParseEscaped(line, p, ']', path, &problem)) return void(Fail("Malformed key"));
+        if (!problem.empty()) return void(Fail("Malformed key", problem));
+        const std::uint64_t modified = HeaderTime(p);
+        prevPath_ = {};
+        prevEnds_.clear();
         std::size_t depth = 0;
-        HiveKey* key = &hive_.Root();
-        std::size_t start = 0;
         bool tooLong = false;
-        while (start <= path.size()) {
+        HiveKey* key = &hive_.Root();
+        for (std::size_t start = 0; start <= path.size();) {
             std::size_t end = path.find(u'\\', start);
             if (end == std::u16string::npos) end = path.size();
             if (end > start) {
-                std::u16string_view name(path.data() + start, end - start);
+                const std::u16string_view name(path.data() + start, end - start);
                 tooLong = tooLong || name.size() > kMaxKeyNameLength;
-                if (depth < chain_.size() && CompareNames(chain_[depth]->name, name) == 0) {
+                if (depth < chain_.size() && chain_[depth]->name == name) {
                     key = chain_[depth];
                 } else {
                     chain_.resize(depth);
-                    key = key->FindOrAddChild(name, modified);
+                    key = hive_.FindOrAddChild(*key, name, modified);
                     chain_.push_back(key);
                 }
                 ++depth;
@@ -192,154 +472,137 @@ private:
             start = end + 1;
         }
         chain_.resize(depth);
-        if (tooLong) Fail(lineNo_, Quoted("Key name longer than 255 characters"));
-        if (depth > kMaxKeyDepth) Fail(lineNo_, Quoted("Key path deeper than 512 levels"));
-        return key;
+        StartBlock(key, modified, tooLong, depth);
+    }
+
+    // What follows the name (the time in seconds, anything after it) is read as
+    // Wine reads it: the #time line, when there is one, wins.
+    std::uint64_t HeaderTime(std::size_t p) const {
+        const std::string_view line = lines_.line;
+        while (p < line.size() && IsSpace(line[p])) ++p;
+        if (p >= line.size() || line[p] < '0' || line[p] > '9') return hive_.Now();
+        std::uint64_t secs = 0;
+        while (p < line.size() && line[p] >= '0' && line[p] <= '9' && secs < (1ull << 40))
+            secs = secs * 10 + static_cast<std::uint64_t>(line[p++] - '0');
+        return secs * kTicksPerSecond + kTicks1601To1970;
+    }
+
+    // Keys beyond the platform's limits are read, so that they can be seen and
+    // mended, but the file is then not written.
+    void StartBlock(HiveKey* key, std::uint64_t modified, bool tooLong, std::size_t depth) {
+        if (tooLong) Fail("Key name longer than 255 characters");
+        if (depth > kMaxKeyDepth) Fail("Key path deeper than 512 levels");
+        key_ = key;
+        keyRefused_ = false;
+        key_->modified = modified;
+        if (source_->blocks.empty())
+            layout_.preambleEnd = contentEnd_;
+        else
+            source_->blocks.back().bodyEnd = static_cast<std::uint32_t>(contentEnd_);
+        HiveText::Block block;
+        block.key = key_;
+        block.bodyBegin = static_cast<std::uint32_t>(lines_.begin);
+        const auto id = static_cast<std::uint32_t>(source_->blocks.size());
+        hive_.AddBlock(*key_, id);
+        hive_.LeaveValuesInText(*key_);
+        layout_.order.push_back(id);
+        source_->blocks.push_back(block);
     }
 
     void LoadOption(std::size_t p) {
-        const std::string_view opt = line_.substr(p);
+        const std::string_view line = lines_.line;
+        const std::string_view opt = line.substr(p);
         if (!key_) return;  // a global option: kept in the preamble as written
         if (opt.rfind("#time=", 0) == 0) {
             std::uint64_t t = 0;
             std::size_t i = 6;
-            while (i < opt.size() && IsHex(opt[i]) && i < 6 + 16) t = (t << 4) | static_cast<unsigned>(HexValue(opt[i++]));
-            if (i == 6 || !OnlyBlanksFrom(opt, i)) return void(Fail(lineNo_, Quoted("Malformed time")));
+            for (int digit; i < opt.size() && i < 6 + 16 && (digit = HexValue(opt[i])) >= 0; ++i)
+                t = (t << 4) | static_cast<unsigned>(digit);
+            if (i == 6 || !OnlyBlanksFrom(opt, i)) return void(Fail("Malformed time"));
             key_->modified = t;
         } else if (opt.rfind("#class=", 0) == 0) {
             std::size_t i = p + 8;
-            std::u16string cls;
+            // Most keys of a file share one class, written the same way.
+            if (lastClass_ && opt.size() >= 9 + lastClassText_.size() && opt[7] == '"' &&
+                opt.compare(8, lastClassText_.size(), lastClassText_) == 0 && opt[8 + lastClassText_.size()] == '"' &&
+                OnlyBlanksFrom(opt, 9 + lastClassText_.size())) {
+                key_->keyClass = lastClass_;
+                return;
+            }
             std::string problem;
-            if (opt.substr(7, 1) != "\"" || !ParseEscaped(line_, i, '"', cls, &problem))
-                return void(Fail(lineNo_, Quoted("Malformed class")));
-            if (problem.empty() && !OnlyBlanksFrom(line_, i)) problem = "text after the class";
-            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed class", problem)));
-            key_->keyClass = hive_.InternClass(cls);
+            if (opt.substr(7, 1) != "\"" || !ParseEscaped(line, i, '"', class_, &problem))
+                return void(Fail("Malformed class"));
+            if (problem.empty() && !OnlyBlanksFrom(line, i)) problem = "text after the class";
+            if (!problem.empty()) return void(Fail("Malformed class", problem));
+            lastClass_ = hive_.InternClass(class_);
+            key_->keyClass = lastClass_;
+            // Its text, when a plain one, for the keys that follow.
+            const std::string_view text = line.substr(p + 8, i - 1 - (p + 8));
+            const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+                return c >= 0x20 && c <= 0x7E && c != '\\' && c != '"';
+            });
+            lastClassText_ = plain ? text : std::string_view();
+            if (!plain) lastClass_ = nullptr;
         } else if (opt.rfind("#link", 0) == 0) {
-            if (!OnlyBlanksFrom(opt, 5)) return void(Fail(lineNo_, Quoted("Malformed option")));
+            if (!OnlyBlanksFrom(opt, 5)) return void(Fail("Malformed option"));
             key_->isLink = true;
         }
         // Other options are left as Wine leaves them: read past, and dropped with
         // the rest of the block when the key is written anew.
     }
 
+    // Checks a value the plain check was unsure of; the value itself stays in the
+    // text until asked for.
     void LoadValue(std::size_t p) {
-        std::u16string name;
-        std::string problem;
-        if (line_[p] == '@') {
-            ++p;
-        } else {
-            ++p;
-            if (!ParseEscaped(line_, p, '"', name, &problem)) return void(Fail(lineNo_, Quoted("Malformed value name")));
-            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed value name", problem)));
+        if (!key_) {
+            if (!keyRefused_) Fail("Value without key");
+            return;
         }
-        while (p < line_.size() && IsSpace(line_[p])) ++p;
-        if (p >= line_.size() || line_[p] != '=') return void(Fail(lineNo_, Quoted("Malformed value name")));
-        ++p;
-        while (p < line_.size() && IsSpace(line_[p])) ++p;
-        const std::string_view rest = line_.substr(p);
-
-        DWORD type = REG_NONE;
-        std::vector<unsigned char> data;
-        auto startsWith = [&](std::string_view tag) { return rest.substr(0, tag.size()) == tag; };
-        if (startsWith("\"") || startsWith("str:\"") || startsWith("str(2):\"") ||
-            startsWith("str(7):\"")) {
-            std::size_t tag = 1;
-            type = REG_SZ;
-            if (startsWith("str:\"")) tag = 5;
-            if (startsWith("str(2):\"")) { tag = 8; type = REG_EXPAND_SZ; }
-            if (startsWith("str(7):\"")) { tag = 8; type = REG_MULTI_SZ; }
-            std::size_t i = p + tag;
-            std::u16string s;
-            if (!ParseEscaped(line_, i, '"', s, &problem)) return void(Fail(lineNo_, Quoted("Malformed value")));
-            if (problem.empty() && !OnlyBlanksFrom(line_, i)) problem = "text after the data";
-            if (!problem.empty()) return void(Fail(lineNo_, Quoted("Malformed value", problem)));
-            AppendUtf16Le(s, data);
-            data.insert(data.end(), {0, 0});  // as loaded, a string gets its terminator
-        } else if (startsWith("dword:")) {
-            // As Wine reads it (a C hexadecimal number; nothing at all is 0), but
-            // only a number that fits and nothing after it.
-            type = REG_DWORD;
-            std::size_t i = 6;
-            while (i < rest.size() && IsSpace(rest[i])) ++i;
-            bool prefixed = false;
-            if (i + 1 < rest.size() && rest[i] == '0' && (rest[i + 1] == 'x' || rest[i + 1] == 'X')) {
-                i += 2;
-                prefixed = true;
-            }
-            const std::size_t digits = i;
-            std::uint64_t v = 0;
-            while (i < rest.size() && IsHex(rest[i]) && v <= 0xFFFFFFFFull)
-                v = (v << 4) | static_cast<unsigned>(HexValue(rest[i++]));
-            if (v > 0xFFFFFFFFull) return void(Fail(lineNo_, Quoted("Malformed value", "the number does not fit in 32 bits")));
-            if ((prefixed && i == digits) || !OnlyBlanksFrom(rest, i))
-                return void(Fail(lineNo_, Quoted("Malformed value", "not a hexadecimal number")));
-            data = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                    static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-        } else if (startsWith("hex:") || startsWith("hex(")) {
-            std::size_t i = 4;
-            type = REG_BINARY;
-            if (startsWith("hex(")) {
-                std::uint64_t t = 0;
-                const std::size_t digits = i;
-                while (i < rest.size() && IsHex(rest[i]) && t <= 0xFFFFFFFFull)
-                    t = (t << 4) | static_cast<unsigned>(HexValue(rest[i++]));
-                if (i == digits || t > 0xFFFFFFFFull || rest.substr(i, 2) != "):")
-                    return void(Fail(lineNo_, Quoted("Malformed value")));
-                type = static_cast<DWORD>(t);
-                i += 2;
-            }
-            if (!ParseHex(rest.substr(i), data)) return;
-        } else {
-            return void(Fail(lineNo_, Quoted("Malformed value")));
-        }
-        if (name.size() > kMaxValueNameLength) Fail(lineNo_, Quoted("Value name longer than 16383 characters"));
-        key_->PutValue(std::move(name), type, std::move(data));
-    }
-
-    // Hex bytes separated by commas; a line that ends in `\` goes on in the next.
-    bool ParseHex(std::string_view s, std::vector<unsigned char>& data) {
-        const std::size_t valueLine = lineNo_;
-        for (;;) {
-            std::size_t i = 0;
-            while (i < s.size() && IsHex(s[i])) {
-                unsigned v = 0;
-                while (i < s.size() && IsHex(s[i])) {
-                    v = (v << 4) | static_cast<unsigned>(HexValue(s[i++]));
-                    if (v > 0xFF) return Fail(lineNo_, Quoted("Malformed value", "a byte above ff"));
-                }
-                data.push_back(static_cast<unsigned char>(v));
-                while (i < s.size() && IsSpace(s[i])) ++i;
-                if (i < s.size() && s[i] == ',') ++i;
-                while (i < s.size() && IsSpace(s[i])) ++i;
-            }
-            while (i < s.size() && IsSpace(s[i])) ++i;
-            if (i == s.size()) return true;
-            if (s[i] != '\\' || !OnlyBlanksFrom(s, i + 1)) return Fail(lineNo_, Quoted("Malformed value"));
-            if (!NextLine()) return Fail(valueLine, Quoted("Malformed value", "the data goes on past the end"));
-            if (line_.find('\0') != std::string_view::npos) return Fail(lineNo_, Quoted("Malformed value", "a NUL byte"));
-            s = line_;
-            std::size_t j = 0;
-            while (j < s.size() && IsSpace(s[j])) ++j;
-            s.remove_prefix(j);
-        }
+        ReadValueLine(lines_, p, scratch_, faults_);
     }
 
     Hive& hive_;
     FileLayout& layout_;
     ParseError& error_;
-    std::string_view text_;
-    std::string_view line_;
-    std::size_t lineBegin_ = 0;
-    std::size_t next_ = 0;
-    std::size_t lineNo_ = 0;
+    HiveText* source_ = nullptr;
+    Lines lines_;
+    Faults faults_;
     std::size_t contentEnd_ = 0;
     HiveKey* key_ = nullptr;
     bool keyRefused_ = false;  // the last header was left out: so are its values
-    bool writable_ = true;
-    std::vector<HiveKey*> chain_;
+    std::vector<HiveKey*> chain_;  // the last header's keys, by depth
+    std::string_view prevPath_;    // the last header's path, when plain
+    std::vector<std::size_t> prevEnds_;  // where each of its components ends in it
+    std::u16string wide_;
+    std::u16string class_;
+    const std::u16string* lastClass_ = nullptr;  // and its plain text
+    std::string_view lastClassText_;
+    HiveValue scratch_;
 };
 
+
+}  // namespace
+
+void ReadBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values) {
+    const HiveText::Block& b = text.blocks[block];
+    Lines lines(std::string_view(text.text).substr(0, b.bodyEnd), b.bodyBegin);
+    if (!lines.Next()) return;  // the header
+    Faults unasked;
+    HiveValue value;
+    while (lines.Next()) {
+        const std::string_view line = lines.line;
+        std::size_t p = 0;
+        while (p < line.size() && IsSpace(line[p])) ++p;
+        if (p == line.size() || line[p] == ';') continue;
+        // A header, even one left out, ends what belongs to this key.
+        if (line[p] == '[') return;
+        if ((line[p] != '"' && line[p] != '@') || lines.HasNul()) continue;
+        if (ReadPlainValue(line, p, value) || ReadValueLine(lines, p, value, unasked))
+            values.push_back(std::move(value));
+    }
+}
+
+namespace {
 bool NeedsBlock(const HiveKey& key) {
     return !key.values().empty() || key.children.empty() || key.keyClass || key.isLink;
 }
@@ -402,19 +665,46 @@ void AppendValue(std::string& out, const HiveValue& v) {
     out += '\n';
 }
 
-void AppendBlockBody(std::string& out, const HiveKey& key) {
-    out += '[';
+// The escaped paths of the last parent written and of its ancestors, for the
+// keys written in one go: keys come in the tree's order, so each key's parent is
+// mostly that parent again or an ancestor's new child, and a path is escaped
+// only where it differs.
+struct PathCache {
+    std::vector<const HiveKey*> keys;  // from the root's child down
+    std::vector<std::size_t> ends;     // where each one's part of `text` ends
+    std::string text;
     std::vector<const HiveKey*> chain;
-    for (const HiveKey* k = &key; k->parent; k = k->parent) chain.push_back(k);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (it != chain.rbegin()) out += "\\\\";
-        AppendEscaped(out, (*it)->name, true);
+};
+
+void AppendBlockBody(std::string& out, const HiveKey& key, PathCache& cache) {
+    out += '[';
+    if (key.parent && key.parent->parent) {
+        std::vector<const HiveKey*>& chain = cache.chain;
+        chain.clear();
+        for (const HiveKey* k = key.parent; k->parent; k = k->parent) chain.push_back(k);
+        std::size_t same = 0;
+        while (same < chain.size() && same < cache.keys.size() && cache.keys[same] == chain[chain.size() - 1 - same])
+            ++same;
+        cache.keys.resize(same);
+        cache.ends.resize(same);
+        cache.text.resize(same ? cache.ends.back() : 0);
+        for (std::size_t d = same; d < chain.size(); ++d) {
+            if (d) cache.text += "\\\\";
+            AppendEscaped(cache.text, chain[chain.size() - 1 - d]->name, true);
+            cache.keys.push_back(chain[chain.size() - 1 - d]);
+            cache.ends.push_back(cache.text.size());
+        }
+        out += cache.text;
+        out += "\\\\";
     }
-    out += "] ";
+    AppendEscaped(out, key.name, true);
+    out += std::string_view("] ");
     const std::uint64_t secs =
         key.modified > kTicks1601To1970 ? (key.modified - kTicks1601To1970) / kTicksPerSecond : 0;
-    out += std::to_string(static_cast<unsigned>(secs));
-    out += "\n#time=";
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<unsigned>(secs)).ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
+    out += std::string_view("\n#time=");
     AppendHex(out, static_cast<unsigned>(key.modified >> 32), 0);
     AppendHex(out, static_cast<unsigned>(key.modified & 0xFFFFFFFFu), 8);
     out += '\n';
@@ -435,6 +725,7 @@ std::string NewStorePreamble() {
 
 std::string WriteHiveText(const Hive& hive, std::string_view preamble) {
     std::string out(preamble);
+    PathCache paths;
     // Pre-order, siblings in the registry's order, without recursion: a key path
     // may be as deep as the file says.
     std::vector<const HiveKey*> stack{&hive.Root()};
@@ -443,7 +734,7 @@ std::string WriteHiveText(const Hive& hive, std::string_view preamble) {
         stack.pop_back();
         if (Writable(*key)) {
             out += '\n';
-            AppendBlockBody(out, *key);
+            AppendBlockBody(out, *key, paths);
         }
         for (auto it = key->children.rbegin(); it != key->children.rend(); ++it) stack.push_back(it->get());
     }
@@ -453,7 +744,21 @@ std::string WriteHiveText(const Hive& hive, std::string_view preamble) {
 void AppendEscaped(std::string& out, std::u16string_view s, bool keyName) {
     static const char escapes[32] = {0,   0, 0, 0, 0, 0, 0, 'a', 'b', 't', 'n', 'v', 'f', 'r', 0, 0,
                                      0,   0, 0, 0, 0, 0, 0, 0,   0,   0,   0,   'e', 0,   0,   0, 0};
+    const char16_t quote1 = keyName ? u'[' : u'"';
+    const char16_t quote2 = keyName ? u']' : u'"';
     for (std::size_t i = 0; i < s.size(); ++i) {
+        // A run of characters written as they are, at once.
+        std::size_t run = i;
+        while (run < s.size() && s[run] >= 0x20 && s[run] <= 0x7F && s[run] != u'\\' && s[run] != quote1 &&
+               s[run] != quote2)
+            ++run;
+        if (run > i) {
+            const std::size_t at = out.size();
+            out.resize(at + (run - i));
+            for (std::size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(s[k]);
+            i = run;
+            if (i == s.size()) break;
+        }
         const char16_t c = s[i];
         const bool hasNext = i + 1 < s.size();
         if (c > 127) {
@@ -564,6 +869,30 @@ bool LoadRegistryText(std::string text, Hive& hive, FileLayout& layout, ParseErr
     return Loader(std::move(text), hive, layout, error).Run();
 }
 
+bool PeekBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values) {
+    constexpr std::size_t kFew = 8;
+    const HiveText::Block& b = text.blocks[block];
+    Lines lines(std::string_view(text.text).substr(0, b.bodyEnd), b.bodyBegin);
+    if (!lines.Next()) return false;
+    Faults unasked;
+    std::size_t count = 0;
+    while (lines.Next()) {
+        const std::string_view line = lines.line;
+        std::size_t p = 0;
+        while (p < line.size() && IsSpace(line[p])) ++p;
+        if (p == line.size() || line[p] == ';') continue;
+        if (line[p] == '[') break;
+        if (line[p] != '"' && line[p] != '@') continue;
+        if (lines.HasNul() || count == kFew) return false;
+        if (count == values.size()) values.emplace_back();
+        if (!ReadPlainValue(line, p, values[count]) && !ReadValueLine(lines, p, values[count], unasked)) return false;
+        if (count > 0 && CompareNames(values[count - 1].name, values[count].name) >= 0) return false;
+        ++count;
+    }
+    values.resize(count);
+    return true;
+}
+
 namespace {
 
 enum Action : unsigned char { kVerbatim, kRegenerate, kDrop };
@@ -573,10 +902,10 @@ constexpr std::uint32_t kAfterPreamble = HiveKey::kNoBlock;
 const HiveKey* Predecessor(const HiveKey* key) {
     const HiveKey* parent = key->parent;
     if (!parent) return nullptr;
-    const auto it = parent->children.find(std::u16string_view(key->name));
-    if (it == parent->children.begin()) return parent;
-    const HiveKey* p = std::prev(it)->get();
-    while (!p->children.empty()) p = std::prev(p->children.end())->get();
+    const std::size_t at = parent->children.LowerBound(key->name, NameLess{});
+    if (at == 0) return parent;
+    const HiveKey* p = parent->children[at - 1].get();
+    while (!p->children.empty()) p = p->children.back().get();
     return p;
 }
 
@@ -603,54 +932,63 @@ bool PreorderLess(const HiveKey* a, const HiveKey* b) {
 
 
 // What becomes of the blocks of a key that changed or was created.
-void Decide(HiveKey& key, std::vector<unsigned char>& action,
+void Decide(Hive& hive, HiveKey& key, std::vector<unsigned char>& action,
             std::unordered_map<std::uint32_t, std::vector<HiveKey*>>& added, std::uint32_t anchor) {
     const std::uint32_t first = key.FirstBlock();
     if (first != HiveKey::kNoBlock) {
         action[first] = NeedsBlock(key) ? kRegenerate : kDrop;
-        for (std::uint32_t more : key.MoreBlocks()) action[more] = kDrop;
-        key.ClearBlocks();
-        if (action[first] == kRegenerate) key.AddBlock(first);
+        for (std::uint32_t more : hive.MoreBlocks(key)) action[more] = kDrop;
+        hive.ClearBlocks(key);
+        if (action[first] == kRegenerate) hive.AddBlock(key, first);
     } else if (Writable(key)) {
         added[anchor].push_back(&key);
     }
 }
 
 // Renumbers the blocks in file order once dropped ones pile up.
-void Compact(FileLayout& layout) {
-    for (std::uint32_t id : layout.order) layout.blocks[id].key->ClearBlocks();
-    std::vector<FileLayout::Block> blocks;
+void Compact(Hive& hive, FileLayout& layout) {
+    std::vector<HiveText::Block>& all = layout.source->blocks;
+    for (std::uint32_t id : layout.order) hive.ClearBlocks(*all[id].key);
+    std::vector<HiveText::Block> blocks;
     blocks.reserve(layout.order.size());
     for (std::uint32_t id : layout.order) {
-        blocks.push_back(layout.blocks[id]);
-        blocks.back().key->AddBlock(static_cast<std::uint32_t>(blocks.size() - 1));
+        blocks.push_back(all[id]);
+        hive.AddBlock(*blocks.back().key, static_cast<std::uint32_t>(blocks.size() - 1));
     }
-    layout.blocks = std::move(blocks);
+    all = std::move(blocks);
     for (std::uint32_t i = 0; i < layout.order.size(); ++i) layout.order[i] = i;
 }
 
 }  // namespace
 
 const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
+    HiveText& source = *layout.source;
+    std::vector<HiveText::Block>& blocks = source.blocks;
+    // Keys written anew read their values from the text that is about to be
+    // replaced: before anything moves.
+    const auto& dirty = hive.DirtyKeys();
+    for (HiveKey* key : dirty)
+        if (!Hive::IsDeleted(*key)) key->values();
+
     for (std::uint32_t b : hive.DroppedBlocks())
-        if (b < layout.blocks.size()) layout.blocks[b].key = nullptr;
+        if (b < blocks.size()) blocks[b].key = nullptr;
     hive.DroppedBlocks().clear();
-    std::vector<unsigned char> action(layout.blocks.size(), kVerbatim);
-    for (std::size_t i = 0; i < layout.blocks.size(); ++i)
-        if (!layout.blocks[i].key) action[i] = kDrop;
+    std::vector<unsigned char> action(blocks.size(), kVerbatim);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        if (!blocks[i].key) action[i] = kDrop;
 
     // Only the keys that changed are looked at, unless so many did that one walk
     // over the whole tree is cheaper than finding each one's place.
     std::unordered_map<std::uint32_t, std::vector<HiveKey*>> added;  // by the block they follow
-    const auto& dirty = hive.DirtyKeys();
-    if (dirty.size() * 16 > layout.order.size() + 16) {
+    const std::size_t changed = dirty.size();
+    if (changed * 16 > layout.order.size() + 16) {
         std::uint32_t anchor = kAfterPreamble;
         std::vector<HiveKey*> stack{&hive.Root()};
         while (!stack.empty()) {
             HiveKey* key = stack.back();
             stack.pop_back();
             const std::uint32_t first = key->FirstBlock();
-            if (dirty.count(key)) Decide(*key, action, added, anchor);
+            if (Hive::IsDirty(*key)) Decide(hive, *key, action, added, anchor);
             if (first != HiveKey::kNoBlock) anchor = first;
             for (auto it = key->children.rbegin(); it != key->children.rend(); ++it) stack.push_back(it->get());
         }
@@ -658,58 +996,64 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
         std::vector<std::pair<HiveKey*, std::uint32_t>> anchors;
         anchors.reserve(dirty.size());
         for (HiveKey* key : dirty)  // before any key's blocks change
-            anchors.emplace_back(key, key->FirstBlock() == HiveKey::kNoBlock ? AnchorOf(key) : 0);
-        for (auto& [key, anchor] : anchors) Decide(*key, action, added, anchor);
+            if (!Hive::IsDeleted(*key))
+                anchors.emplace_back(key, key->FirstBlock() == HiveKey::kNoBlock ? AnchorOf(key) : 0);
+        for (auto& [key, anchor] : anchors) Decide(hive, *key, action, added, anchor);
         for (auto& [anchor, keys] : added) std::sort(keys.begin(), keys.end(), PreorderLess);
     }
     hive.ClearDirty();
 
-    const std::string old = std::move(layout.text);
-    std::string& out = layout.text;
-    out.clear();
-    out.reserve(old.size() + dirty.size() * 160 + 256);
+    const std::string old = std::move(source.text);
+    std::string out;
+    // Room for the keys written anew at once (a generous guess: pages never
+    // written are never given memory), so that the text is not copied as it grows.
+    out.reserve(old.size() + changed * 512 + 4096);
     out.append(old, 0, layout.preambleEnd);
+    std::size_t oldEnd = layout.preambleEnd;  // of the block before, in the old text
     layout.preambleEnd = out.size();
     std::vector<std::uint32_t> order;
     order.reserve(layout.order.size() + added.size());
 
+    auto offset = [&out] { return static_cast<std::uint32_t>(out.size()); };
+    PathCache paths;
     auto emitGenerated = [&](HiveKey& key, std::string_view gap) {
-        if (!out.empty() && out.back() != '\n') out += '\n';
-        FileLayout::Block block{&key, out.size(), 0, 0};
+        // A header starts a line; a gap that starts with a line end was given one
+        // when the block was first written.
+        if (!out.empty() && out.back() != '\n' && (gap.empty() || gap.front() != '\n')) out += '\n';
         out += gap;
-        block.bodyBegin = out.size();
-        AppendBlockBody(out, key);
-        block.bodyEnd = out.size();
+        HiveText::Block block{&key, offset(), 0};
+        AppendBlockBody(out, key, paths);
+        block.bodyEnd = offset();
         return block;
     };
     auto emitAdded = [&](std::uint32_t after) {
         const auto it = added.find(after);
         if (it == added.end()) return;
         for (HiveKey* key : it->second) {
-            const auto id = static_cast<std::uint32_t>(layout.blocks.size());
-            layout.blocks.push_back(emitGenerated(*key, "\n"));
-            key->AddBlock(id);
+            const auto id = static_cast<std::uint32_t>(blocks.size());
+            blocks.push_back(emitGenerated(*key, "\n"));
+            hive.AddBlock(*key, id);
             order.push_back(id);
         }
     };
 
     emitAdded(kAfterPreamble);
     for (const std::uint32_t id : layout.order) {
-        const FileLayout::Block b = layout.blocks[id];
-        const std::string_view gap(old.data() + b.gapBegin, b.bodyBegin - b.gapBegin);
+        const HiveText::Block b = blocks[id];
+        const std::string_view gap(old.data() + oldEnd, b.bodyBegin - oldEnd);
+        oldEnd = b.bodyEnd;
         if (action[id] == kVerbatim) {
-            FileLayout::Block moved{b.key, out.size(), 0, 0};
             out += gap;
-            moved.bodyBegin = out.size();
+            HiveText::Block moved{b.key, offset(), 0};
             out.append(old, b.bodyBegin, b.bodyEnd - b.bodyBegin);
-            moved.bodyEnd = out.size();
-            layout.blocks[id] = moved;
+            moved.bodyEnd = offset();
+            blocks[id] = moved;
             order.push_back(id);
         } else if (action[id] == kRegenerate) {
-            layout.blocks[id] = emitGenerated(*b.key, gap);
+            blocks[id] = emitGenerated(*b.key, gap);
             order.push_back(id);
         } else {
-            layout.blocks[id].key = nullptr;
+            blocks[id].key = nullptr;
         }
         emitAdded(id);
     }
@@ -717,9 +1061,10 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     out.append(old, layout.trailerBegin, std::string::npos);
     layout.trailerBegin = trailerBegin;
     layout.order = std::move(order);
-    if (layout.blocks.size() > 4096 && layout.blocks.size() > 2 * layout.order.size()) Compact(layout);
+    source.text = std::move(out);
+    if (blocks.size() > 4096 && blocks.size() > 2 * layout.order.size()) Compact(hive, layout);
     hive.ClearChanged();
-    return layout.text;
+    return source.text;
 }
 
 }  // namespace moatgate

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,19 +17,16 @@ inline constexpr std::string_view kWineRegistryHeader = "WINE REGISTRY Version 2
 
 // Where each key's text stands in the file the hive was read from (or last
 // written to). Keys refer to their blocks by a number that stays theirs across
-// saves (HiveKey::AddBlock), so a save touches only the keys that changed.
+// saves (Hive::AddBlock), so a save touches only the keys that changed. The text
+// and the blocks are shared with the hive, whose keys read their values from
+// them when first asked.
 struct FileLayout {
-    struct Block {
-        HiveKey* key = nullptr;  // null once the key is gone
-        std::size_t gapBegin = 0;   // blank and comment lines before the header
-        std::size_t bodyBegin = 0;  // the header line
-        std::size_t bodyEnd = 0;    // after the key's last option or value line
-    };
-    std::string text;
+    using Block = HiveText::Block;
+    std::shared_ptr<HiveText> source = std::make_shared<HiveText>();
     std::size_t preambleEnd = 0;  // header, comments and global options
-    std::vector<Block> blocks;          // by number; key null: no longer written
-    std::vector<std::uint32_t> order;   // the numbers of the blocks in file order
+    std::vector<std::uint32_t> order;  // the numbers of the blocks in file order
     std::size_t trailerBegin = 0;
+    const std::string& text() const { return source->text; }
 };
 
 struct ParseError {
@@ -38,6 +36,9 @@ struct ParseError {
     // when the file is rejected whole (as Wine rejects it) and nothing was read.
     bool partlyRead = false;
 };
+
+// Files this large are refused: block positions are kept in 32 bits.
+inline constexpr std::size_t kMaxRegistryFileSize = 0xFFFFFFFFu;
 
 // Reads `text` into an empty hive. True when every line was taken exactly as
 // written, so that any key can be written anew without changing what a line
@@ -49,6 +50,15 @@ struct ParseError {
 // beyond the limits included, so that they can be seen), and must never be
 // written back.
 bool LoadRegistryText(std::string text, Hive& hive, FileLayout& layout, ParseError& error);
+
+// The values the block `block` of `text` holds, in file order, as a reading of
+// the whole file takes them (lines left out then are left out now); for keys
+// whose values were left in the text.
+void ReadBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values);
+// The same for a block of at most a few values, in the registry's order, none
+// left out: then true, with `values` being the key's values; false when unsure.
+// Reuses the memory of what `values` held.
+bool PeekBlockValues(const HiveText& text, std::uint32_t block, std::vector<HiveValue>& values);
 
 // The text of the hive. Updates `layout` (and the keys' blocks, and the hive's
 // record of what changed) to describe the returned text: the caller must either

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <functional>
+#include <memory>
+#include <ostream>
 
 #include "registry/store/AnsiBoundary.h"
 #include "registry/store/Enumeration.h"
@@ -63,8 +67,11 @@ bool DecodeFile(std::string_view bytes, std::string& out) {
 
 class Parser {
 public:
-    Parser(std::string text, std::vector<RegFileOp>& ops, RegFileError& error)
-        : text_(std::move(text)), ops_(ops), error_(error) {}
+    // `more`, when given, adds the next piece of the file's text to what it is
+    // given and says whether there was any: the text is then read piece by piece.
+    Parser(std::string text, RegFileOps& ops, RegFileError& error,
+           std::function<bool(std::string&)> more = nullptr)
+        : text_(std::move(text)), ops_(ops), error_(error), more_(std::move(more)) {}
 
     bool Run() {
         if (!Next()) return Fail("the file is empty, not a registry file");
@@ -89,8 +96,15 @@ public:
 
 private:
     bool Next() {
-        if (pos_ >= text_.size()) return false;
         std::size_t end = text_.find('\n', pos_);
+        while (end == std::string::npos && more_) {
+            // Only the line being read is kept from the piece before.
+            text_.erase(0, std::min(pos_, text_.size()));
+            pos_ = 0;
+            if (!more_(text_)) more_ = nullptr;
+            end = text_.find('\n', pos_);
+        }
+        if (pos_ >= text_.size()) return false;
         if (end == std::string::npos) end = text_.size();
         line_ = std::string_view(text_).substr(pos_, end - pos_);
         if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
@@ -120,23 +134,26 @@ private:
             case RootCheck::OtherRoot: return Fail("only keys under HKEY_CURRENT_USER can be imported");
             case RootCheck::NotAKey: return Fail("invalid key name");
         }
-        std::u16string units;
-        if (!Utf8ToUtf16(path, units)) return Fail("invalid key name");
+        // The platform's limits count UTF-16 units; an ASCII path has one a byte.
+        const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        std::u16string& units = units_;
+        if (!ascii && !Utf8ToUtf16(path, units)) return Fail("invalid key name");
+        auto separatorFrom = [&](std::size_t from) {
+            return ascii ? path.find('\\', from) : units.find(u'\\', from);
+        };
+        const std::size_t length = ascii ? path.size() : units.size();
         std::size_t depth = 0;
-        for (std::size_t start = 0; start <= units.size();) {
-            std::size_t end = units.find(u'\\', start);
-            if (end == std::u16string::npos) end = units.size();
+        for (std::size_t start = 0; start <= length;) {
+            std::size_t end = separatorFrom(start);
+            if (end == std::string::npos) end = length;
             if (end - start > kMaxKeyNameLength) return Fail("a key name is longer than 255 characters");
             if (end > start && ++depth > kMaxKeyDepth) return Fail("the key path is deeper than 512 levels");
             start = end + 1;
         }
-        key_ = path;
         keyRemoved_ = remove;
         haveKey_ = true;
-        RegFileOp op;
-        op.kind = remove ? RegFileOp::Kind::DeleteTree : RegFileOp::Kind::CreateKey;
-        op.key = std::move(path);
-        ops_.push_back(std::move(op));
+        if (!ops_.AddKey(remove ? RegFileOp::Kind::DeleteTree : RegFileOp::Kind::CreateKey, path))
+            return Fail("the file is too large to be imported");
         return true;
     }
 
@@ -174,12 +191,14 @@ private:
     bool ValueLine(std::string_view s) {
         if (!haveKey_) return Fail("a value comes before any key");
         if (keyRemoved_) return Fail("a value follows a key that is being deleted");
-        RegFileOp op;
-        op.key = key_;
+        RegFileOp::Kind kind = RegFileOp::Kind::SetValue;
+        DWORD type = 0;
+        name_.clear();
+        data_.clear();
         std::size_t p = 0;
         if (s[0] == '@') {
             p = 1;
-        } else if (!Quoted(s, p, op.name)) {
+        } else if (!Quoted(s, p, name_)) {
             return false;
         }
         while (p < s.size() && IsBlank(s[p])) ++p;
@@ -189,41 +208,41 @@ private:
         const std::string_view data = s.substr(p);
         if (data.substr(0, 1) == "-") {
             if (!OnlyCommentLeft(data, 1)) return Fail("unexpected text after '-'");
-            op.kind = RegFileOp::Kind::DeleteValue;
+            kind = RegFileOp::Kind::DeleteValue;
         } else if (data.substr(0, 1) == "\"") {
             std::size_t q = 0;
-            if (!Quoted(data, q, op.data)) return false;
+            if (!Quoted(data, q, data_)) return false;
             if (!OnlyCommentLeft(data, q)) return Fail("unexpected text after the string");
-            op.kind = RegFileOp::Kind::SetValue;
-            op.type = REG_SZ;
-            op.data.push_back('\0');  // stored with its terminator, as the registry editor stores it
+            kind = RegFileOp::Kind::SetValue;
+            type = REG_SZ;
+            data_.push_back('\0');  // stored with its terminator, as the registry editor stores it
         } else if (data.substr(0, 6) == "dword:") {
             std::size_t q = 6;
             std::uint32_t v = 0;
             while (q < data.size() && IsHexDigit(data[q]) && q < 14) v = (v << 4) | HexDigit(data[q++]);
             if (q == 6 || !OnlyCommentLeft(data, q)) return Fail("invalid dword data (1 to 8 hexadecimal digits expected)");
-            op.kind = RegFileOp::Kind::SetValue;
-            op.type = REG_DWORD;
-            op.data = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+            kind = RegFileOp::Kind::SetValue;
+            type = REG_DWORD;
+            data_ = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
                        static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
         } else if (data.substr(0, 4) == "hex:" || data.substr(0, 4) == "hex(") {
-            if (!HexValue(data, op)) return false;
+            if (!HexValue(data, type)) return false;
         } else {
             return Fail("unrecognised value data");
         }
-        ops_.push_back(std::move(op));
+        if (!ops_.AddValue(kind, name_, type, data_)) return Fail("the file is too large to be imported");
         return true;
     }
 
-    bool HexValue(std::string_view data, RegFileOp& op) {
+    bool HexValue(std::string_view data, DWORD& type) {
         std::size_t q = 4;
-        op.type = REG_BINARY;
+        type = REG_BINARY;
         if (data[3] == '(') {
             std::uint64_t t = 0;
             const std::size_t start = q;
             while (q < data.size() && IsHexDigit(data[q]) && q - start < 8) t = (t << 4) | HexDigit(data[q++]);
             if (q == start || data.substr(q, 2) != "):") return Fail("invalid hex(type) prefix");
-            op.type = static_cast<DWORD>(t);
+            type = static_cast<DWORD>(t);
             q += 2;
         }
         std::string bytes;
@@ -249,8 +268,7 @@ private:
             if (!OnlyCommentLeft(s, i)) return Fail("invalid hex data");
             break;
         }
-        op.kind = RegFileOp::Kind::SetValue;
-        if (unicode_ && IsStringType(op.type)) {
+        if (unicode_ && IsStringType(type)) {
             // Version 5.00 files hold string types as UTF-16.
             if (bytes.size() % 2) return Fail("string data in UTF-16 must have an even number of bytes");
             const std::u16string units = FromUtf16Le(bytes.data(), bytes.size());
@@ -261,23 +279,25 @@ private:
                     return Fail("string data is not valid UTF-16");
                 if (high) ++i;
             }
-            op.data = Utf16ToUtf8(units);
+            data_ = Utf16ToUtf8(units);
         } else {
-            op.data = std::move(bytes);
+            data_ = std::move(bytes);
         }
         return true;
     }
 
     std::string text_;
-    std::vector<RegFileOp>& ops_;
+    RegFileOps& ops_;
     RegFileError& error_;
+    std::function<bool(std::string&)> more_;
     std::string_view line_;
     std::size_t pos_ = 0;
     std::size_t lineNo_ = 0;
     bool unicode_ = true;
     bool haveKey_ = false;
     bool keyRemoved_ = false;
-    std::string key_;
+    std::string name_, data_;  // the value being read
+    std::u16string units_;     // the key being read, checked against the platform's limits
 };
 
 void AppendEscapedExport(std::string& out, std::string_view s) {
@@ -350,21 +370,181 @@ void ExportValue(std::string& out, const std::string& name, DWORD type, const st
     out += "\r\n";
 }
 
-// A key's block, named `name` + `below`. A key with subkeys but no values gets
-// none unless `always`: its subkeys' blocks create it, and the export of a deep
-// key stays in proportion to it.
+// A key's block, named `name` + `below`, added to `out`. A key with subkeys but
+// no values gets none unless `always`: its subkeys' blocks create it, and the
+// export of a deep key stays in proportion to it.
 void ExportKey(RegistryApi& reg, HKEY key, const std::string& name, const std::string& below, std::string& out,
                bool always) {
-    std::string values, valueName, data;
+    thread_local std::string values, valueName, data, firstSubkey;
+    values.clear();
     DWORD type = 0;
     for (DWORD i = 0; ValueAt(reg, key, i, valueName, data, &type); ++i) ExportValue(values, valueName, type, data);
-    std::string firstSubkey;
     if (values.empty() && !always && SubkeyAt(reg, key, 0, firstSubkey)) return;
     out += "\r\n[";
     out += name;
     if (!below.empty()) (out += '\\') += below;
     out += "]\r\n";
     out += values;
+}
+
+// The export of a key and everything below it, in pieces of whole keys: each
+// piece goes to `emit` once it has grown (and the last at the end).
+void ExportPieces(RegistryApi& reg, HKEY key, const std::string& name, const std::function<void(std::string&)>& emit) {
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::string out = "Windows Registry Editor Version 5.00\r\n";
+    ExportKey(reg, key, name, {}, out, true);
+    ForEachKeyBelow(reg, key, [&](HKEY below, const std::string& path) {
+        ExportKey(reg, below, name, path, out, false);
+        if (out.size() >= kPiece) {
+            emit(out);
+            out.clear();
+        }
+    });
+    out += "\r\n";
+    emit(out);
+}
+
+// UTF-16 in the file: each unit of a UTF-16 file's text after its byte-order
+// mark, turned into UTF-8 as it is read; pairs of surrogates give one character,
+// a surrogate alone U+FFFD (as Utf16ToUtf8 has it).
+class Utf16Reader {
+public:
+    void Feed(const unsigned char* bytes, std::size_t size, std::string& out) {
+        std::size_t i = 0;
+        if (odd_ >= 0 && size > 0) {
+            Unit(static_cast<char16_t>(odd_ | (bytes[0] << 8)), out);
+            odd_ = -1;
+            i = 1;
+        }
+        while (i + 1 < size) {
+            // Runs of ASCII, as most of a registry file is, go over four units at a time.
+            if (!high_) {
+                const std::size_t at = out.size();
+                out.resize(at + (size - i) / 2);
+                char* to = out.data() + at;
+                std::uint64_t four = 0;
+                while (i + 8 <= size && (std::memcpy(&four, bytes + i, 8), (four & 0xFF80FF80FF80FF80ull) == 0)) {
+                    to[0] = static_cast<char>(bytes[i]);
+                    to[1] = static_cast<char>(bytes[i + 2]);
+                    to[2] = static_cast<char>(bytes[i + 4]);
+                    to[3] = static_cast<char>(bytes[i + 6]);
+                    to += 4;
+                    i += 8;
+                }
+                while (i + 1 < size && bytes[i + 1] == 0 && bytes[i] < 0x80) {
+                    *to++ = static_cast<char>(bytes[i]);
+                    i += 2;
+                }
+                out.resize(static_cast<std::size_t>(to - out.data()));
+                if (i + 1 >= size) break;
+            }
+            Unit(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)), out);
+            i += 2;
+        }
+        if (i < size) odd_ = bytes[i];
+    }
+    // False when the bytes were an odd number.
+    bool Finish(std::string& out) {
+        if (high_) Put(0xFFFD, out);
+        high_ = 0;
+        return odd_ < 0;
+    }
+
+private:
+    void Unit(char16_t u, std::string& out) {
+        if (high_) {
+            if (u >= 0xDC00 && u <= 0xDFFF) {
+                Put(0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (u - 0xDC00u), out);
+                high_ = 0;
+                return;
+            }
+            Put(0xFFFD, out);
+            high_ = 0;
+        }
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+        } else if (u >= 0xD800 && u <= 0xDBFF) {
+            high_ = u;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            Put(0xFFFD, out);
+        } else {
+            Put(u, out);
+        }
+    }
+    static void Put(char32_t cp, std::string& out) {
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+
+    char16_t high_ = 0;
+    int odd_ = -1;
+};
+
+// The file at `path` read as ParseRegFile reads its bytes; a UTF-16 file is
+// turned into text and read piece by piece, so that neither its bytes nor its
+// whole text are ever held.
+bool ParseFileAt(const std::string& path, RegFileOps& ops, RegFileError& error) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) {
+        error = {0, "cannot be opened"};
+        return false;
+    }
+    std::vector<unsigned char> piece(1 << 16);
+    std::size_t got = std::fread(piece.data(), 1, piece.size(), file.get());
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    ops.clear();
+    if (got >= 2 && piece[0] == 0xFF && piece[1] == 0xFE) {
+        if (!ec && size % 2) {
+            error = {1, "the file is neither UTF-16 nor UTF-8 text"};
+            return false;
+        }
+        Utf16Reader reader;
+        std::string text;
+        if (!ec) ops.Reserve(static_cast<std::size_t>(size / 2));
+        reader.Feed(piece.data() + 2, got - 2, text);
+        bool failed = false;
+        auto more = [&](std::string& to) {
+            got = std::fread(piece.data(), 1, piece.size(), file.get());
+            if (got == 0) {
+                failed = std::ferror(file.get()) != 0 || !reader.Finish(to);
+                return false;
+            }
+            reader.Feed(piece.data(), got, to);
+            return true;
+        };
+        const bool parsed = Parser(std::move(text), ops, error, more).Run();
+        if (failed) {
+            ops.clear();
+            error = std::ferror(file.get()) ? RegFileError{0, "cannot be read"}
+                                            : RegFileError{1, "the file is neither UTF-16 nor UTF-8 text"};
+            return false;
+        }
+        return parsed;
+    }
+    std::string bytes;
+    if (!ec) bytes.reserve(static_cast<std::size_t>(size));
+    bytes.append(reinterpret_cast<const char*>(piece.data()), got);
+    while ((got = std::fread(piece.data(), 1, piece.size(), file.get())) > 0)
+        bytes.append(reinterpret_cast<const char*>(piece.data()), got);
+    if (std::ferror(file.get())) {
+        error = {0, "cannot be read"};
+        return false;
+    }
+    return ParseRegFile(bytes, ops, error);
 }
 
 }  // namespace
@@ -386,14 +566,82 @@ RootCheck SplitRootedKey(std::string_view text, std::string& path) {
     return RootCheck::NotAKey;
 }
 
-bool ParseRegFile(std::string_view bytes, std::vector<RegFileOp>& ops, RegFileError& error) {
+void RegFileOps::clear() {
+    std::vector<Step>().swap(steps_);
+    std::string().swap(text_);
+    std::string().swap(lastPath_);
+}
+
+void RegFileOps::Reserve(std::size_t bytes) {
+    // A step takes a line of some twenty bytes at least; pages never written are
+    // never given memory.
+    steps_.reserve(bytes / 20 + 16);
+    text_.reserve(bytes / 4 + 64);
+}
+
+bool RegFileOps::Append(std::string_view text, std::uint32_t& begin, std::uint32_t& size, bool terminated) {
+    // Positions are kept in 32 bits: a file that would need more is refused.
+    if (text_.size() + text.size() + 1 > 0xFFFFFFFFu) return false;
+    begin = static_cast<std::uint32_t>(text_.size());
+    size = static_cast<std::uint32_t>(text.size());
+    text_.append(text);
+    if (terminated) text_.push_back('\0');
+    return true;
+}
+
+bool RegFileOps::AddKey(RegFileOp::Kind kind, std::string_view path) {
+    std::size_t shared = 0;
+    const std::size_t most = std::min(path.size(), lastPath_.size());
+    while (shared + 8 <= most && std::memcmp(path.data() + shared, lastPath_.data() + shared, 8) == 0) shared += 8;
+    while (shared < most && path[shared] == lastPath_[shared]) ++shared;
+    Step step{kind, static_cast<DWORD>(shared), 0, 0, 0, 0};
+    if (path.size() > 0xFFFFFFFFu || !Append(path.substr(shared), step.aBegin, step.aSize, false)) return false;
+    lastPath_.assign(path);
+    steps_.push_back(step);
+    return true;
+}
+
+bool RegFileOps::AddValue(RegFileOp::Kind kind, std::string_view name, DWORD type, std::string_view data) {
+    Step step{kind, type, 0, 0, 0, 0};
+    // Data is followed by a NUL, as a C string's is: RegSetValueExA may look one
+    // byte past a string's end.
+    if (!Append(name, step.aBegin, step.aSize, false) || !Append(data, step.bBegin, step.bSize, true)) return false;
+    steps_.push_back(step);
+    return true;
+}
+
+bool RegFileOps::Reader::Next(RegFileOp& op) {
+    if (next_ >= ops_.steps_.size()) return false;
+    const Step& s = ops_.steps_[next_++];
+    const std::string_view text(ops_.text_);
+    op.kind = s.kind;
+    if (s.kind == RegFileOp::Kind::CreateKey || s.kind == RegFileOp::Kind::DeleteTree) {
+        key_.resize(s.type);
+        key_.append(text.substr(s.aBegin, s.aSize));
+        op.name = op.data = {};
+        op.type = 0;
+    } else {
+        op.name = text.substr(s.aBegin, s.aSize);
+        op.data = text.substr(s.bBegin, s.bSize);
+        op.type = s.type;
+    }
+    op.key = key_;
+    return true;
+}
+
+bool ParseRegFile(std::string_view bytes, RegFileOps& ops, RegFileError& error) {
     std::string text;
     if (!DecodeFile(bytes, text)) {
         error = {1, "the file is neither UTF-16 nor UTF-8 text"};
         return false;
     }
     ops.clear();
+    ops.Reserve(text.size());
     return Parser(std::move(text), ops, error).Run();
+}
+
+bool ParseRegFileAt(const std::string& path, RegFileOps& ops, RegFileError& error) {
+    return ParseFileAt(path, ops, error);
 }
 
 LONG DeleteKeyTree(RegistryApi& reg, const std::string& path) {
@@ -433,36 +681,79 @@ LONG DeleteKeyTree(RegistryApi& reg, const std::string& path) {
     return status;
 }
 
-LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::string& error) {
+LONG ApplyRegFile(RegistryApi& reg, RegFileOps ops, std::string& error) {
     StoreScope scope(reg, true);
     HKEY current = 0;
-    auto fail = [&](LONG status, const std::string& what) {
+    // The parents of the last keys made, kept open: files list keys in order, so
+    // most keys are made with one name below a parent already open (a domain's
+    // subdomains alternate with the domains themselves).
+    struct Parent {
+        std::string path;
+        HKEY handle = 0;
+        std::size_t used = 0;  // when last used: the least recent goes first
+    };
+    Parent parents[4];
+    std::size_t clock = 0;
+    auto closeAll = [&] {
         if (current) reg.RegCloseKey(current);
+        current = 0;
+        for (Parent& p : parents) {
+            if (p.handle) reg.RegCloseKey(p.handle);
+            p = Parent{};
+        }
+    };
+    auto fail = [&](LONG status, const std::string& what) {
+        closeAll();
         scope.End(false);
         const std::string detail = reg.LastErrorText();
         error = what + " (status " + std::to_string(status) + ")" + (detail.empty() ? "" : ": " + detail);
         return status;
     };
-    for (const RegFileOp& op : ops) {
+    auto createKey = [&](std::string_view path) {
+        const std::size_t split = path.rfind('\\');
+        if (split == std::string_view::npos)
+            return reg.RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &current, nullptr);
+        const std::string_view above = path.substr(0, split);
+        Parent* parent = nullptr;
+        Parent* oldest = &parents[0];
+        for (Parent& p : parents) {
+            if (p.handle && p.path == above) parent = &p;
+            if (p.used < oldest->used) oldest = &p;
+        }
+        if (parent) {
+            parent->used = ++clock;
+        } else {
+            parent = oldest;
+            parent->used = ++clock;
+            if (parent->handle) reg.RegCloseKey(parent->handle);
+            parent->handle = 0;
+            parent->path.assign(above);
+            if (const LONG status = reg.RegCreateKeyExA(HKEY_CURRENT_USER, above, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr,
+                                                        &parent->handle, nullptr))
+                return status;
+        }
+        return reg.RegCreateKeyExA(parent->handle, path.substr(split + 1), 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr,
+                                   &current, nullptr);
+    };
+    RegFileOps::Reader steps(ops);
+    for (RegFileOp op; steps.Next(op);) {
         LONG status = ERROR_SUCCESS;
         switch (op.kind) {
             case RegFileOp::Kind::DeleteTree:
-                if (current) reg.RegCloseKey(current);
-                current = 0;
-                status = DeleteKeyTree(reg, op.key);
+                closeAll();
+                status = DeleteKeyTree(reg, std::string(op.key));
                 if (status && status != ERROR_FILE_NOT_FOUND)
                     return fail(status, "cannot delete HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::CreateKey:
                 if (current) reg.RegCloseKey(current);
                 current = 0;
-                status = reg.RegCreateKeyExA(HKEY_CURRENT_USER, op.key, 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &current,
-                                             nullptr);
+                status = createKey(op.key);
                 if (status) return fail(status, "cannot create HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
             case RegFileOp::Kind::SetValue:
                 status = reg.RegSetValueExA(current, op.name, 0, op.type,
-                                            reinterpret_cast<const unsigned char*>(op.data.c_str()),
+                                            reinterpret_cast<const unsigned char*>(op.data.data()),
                                             static_cast<DWORD>(op.data.size()));
                 if (status) return fail(status, "cannot set value \"" + PrintableExcerpt(op.name, 80) + "\" in HKEY_CURRENT_USER\\" + PrintableExcerpt(op.key, 80));
                 break;
@@ -473,7 +764,8 @@ LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::stri
                 break;
         }
     }
-    if (current) reg.RegCloseKey(current);
+    closeAll();
+    ops.clear();  // before the store's new text is made
     const LONG status = scope.End();
     if (status) {
         const std::string detail = reg.LastErrorText();
@@ -483,11 +775,21 @@ LONG ApplyRegFile(RegistryApi& reg, const std::vector<RegFileOp>& ops, std::stri
 }
 
 std::string ExportRegText(RegistryApi& reg, HKEY key, const std::string& name) {
-    std::string out = "Windows Registry Editor Version 5.00\r\n";
-    ExportKey(reg, key, name, {}, out, true);
-    ForEachKeyBelow(reg, key, [&](HKEY below, const std::string& path) { ExportKey(reg, below, name, path, out, false); });
-    out += "\r\n";
+    std::string out;
+    ExportPieces(reg, key, name, [&out](std::string& piece) { out += piece; });
     return out;
+}
+
+bool ExportRegFile(RegistryApi& reg, HKEY key, const std::string& name, std::ostream& out) {
+    std::string bytes = "\xFF\xFE";
+    ExportPieces(reg, key, name, [&](std::string& piece) {
+        // Each piece is whole keys of whole characters: turned into UTF-16 on its
+        // own, it gives what the whole text would.
+        AppendUtf16Le(Utf8ToUtf16Lenient(piece), bytes);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.clear();
+    });
+    return static_cast<bool>(out);
 }
 
 std::string EncodeRegFile(std::string_view utf8) {

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "registry/store/AnsiBoundary.h"
 #include "registry/store/Enumeration.h"
@@ -507,42 +506,38 @@ private:
         std::string path, display;
         if (!KeyArg(o, path, display)) return 1;
         const std::string& file = o.positional[1];
-        std::string text;
-        {
-            StoreScope scope(reg_, false);
-            HKEY key = 0;
-            if (reg_.RegOpenKeyA(HKEY_CURRENT_USER, path, &key) != ERROR_SUCCESS)
-                return Fail(StoreProblem("Unable to find the specified registry key."));
-            text = ExportRegText(reg_, key, display);
-            reg_.RegCloseKey(key);
-        }
+        // One reading of the store, written out as it is read rather than kept whole.
+        StoreScope scope(reg_, false);
+        HKEY key = 0;
+        if (reg_.RegOpenKeyA(HKEY_CURRENT_USER, path, &key) != ERROR_SUCCESS)
+            return Fail(StoreProblem("Unable to find the specified registry key."));
         NoteUnwritable();
         std::error_code ec;
         if (std::filesystem::exists(file, ec) && !o.y && !Ask("The file " + file + " already exists. Overwrite it")) {
+            reg_.RegCloseKey(key);
             out_ << kCancelled;
             return 0;
         }
         std::ofstream stream(file, std::ios::binary | std::ios::trunc);
-        const std::string bytes = EncodeRegFile(text);
-        stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        const bool written = stream && ExportRegFile(reg_, key, display, stream);
+        reg_.RegCloseKey(key);
         stream.close();
-        if (!stream) return Fail("Cannot write " + Shown(file) + ".");
+        if (!written || !stream) return Fail("Cannot write " + Shown(file) + ".");
         out_ << kDone;
         return 0;
     }
 
     int Import(const Options& o) {
         const std::string& file = o.positional[0];
-        std::ifstream stream(file, std::ios::binary);
-        if (!stream) return Fail("Cannot open " + Shown(file) + ".");
-        std::ostringstream bytes;
-        bytes << stream.rdbuf();
-        std::vector<RegFileOp> ops;
+        RegFileOps ops;
         RegFileError error;
-        if (!ParseRegFile(bytes.str(), ops, error))
+        if (!ParseRegFileAt(file, ops, error)) {
+            if (error.line == 0)
+                return Fail((error.message == "cannot be opened" ? "Cannot open " : "Cannot read ") + Shown(file) + ".");
             return Fail(Shown(file) + ":" + std::to_string(error.line) + ": " + error.message + ". Nothing was imported.");
+        }
         std::string problem;
-        if (ApplyRegFile(reg_, ops, problem)) return Fail(problem + ". Nothing was imported.");
+        if (ApplyRegFile(reg_, std::move(ops), problem)) return Fail(problem + ". Nothing was imported.");
         out_ << kDone;
         return 0;
     }

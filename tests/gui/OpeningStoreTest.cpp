@@ -1,0 +1,87 @@
+// The store read on a thread of its own while the window is built: the window
+// built on it loads as on the store itself; a store that cannot be read is
+// explained as at any start, and nothing is written to it.
+#include <QtTest>
+
+#include "app/Startup.h"
+#include "main_window/FormX.h"
+#include "registry/Registry.h"
+#include "registry/ScriptPolicy.h"
+#include "registry/SettingsKeys.h"
+#include "tests/gui/FakeMessageBoxes.h"
+#include "tests/unit/TestSupport.h"
+
+using namespace moatgate;
+
+class OpeningStoreTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theWindowLoadsFromTheStoreOpenedBesideIt() {
+        test::TempDir dir;
+        const std::string path = dir.file("user.reg");
+        {
+            std::string error;
+            auto seed = OpenSettingsStore(
+                [&](const char* name) -> const char* { return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr; },
+                error);
+            QVERIFY2(seed, error.c_str());
+            WritePolicySet(*seed, PolicySet::Secured);
+            StoreScope sites(*seed, true);
+            for (int i = 0; i < 300; ++i)
+                WriteSite(*seed, "s" + std::to_string(i) + ".example");
+        }
+        test::FakeMessageBoxes boxes;
+        OpeningStore store([&](const char* name) -> const char* {
+            return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr;
+        });
+        FormX form(store, boxes);
+        QVERIFY(store.Wait(boxes));
+        QVERIFY(form.Form_Load());
+        QCOMPARE(form.LVw->model()->rowCount(), 300);
+        QVERIFY(boxes.shown.isEmpty());
+        // Changes go to the store itself.
+        HKEY key = 0;
+        QCOMPARE(store.RegOpenKeyA(HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\s7.example", &key), 0);
+        QCOMPARE(test::SetDword(store, key, "*", 2), 0);
+        store.RegCloseKey(key);
+        QVERIFY(test::ReadFile(path).find("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings\\\\ZoneMap"
+                                          "\\\\Domains\\\\s7.example]") != std::string::npos);
+        QCOMPARE(ReadRegistryValueText(store, HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\s7.example", "*"),
+                 std::string("2"));
+    }
+
+    void aStoreThatCannotBeReadIsExplainedAndLeftAlone() {
+        test::TempDir dir;
+        const std::string path = dir.file("user.reg");
+        const std::string bad = "WINE REGISTRY Version 2 \n[Software\\\\X]\n";  // Wine rejects it whole
+        test::WriteFile(path, bad);
+        test::FakeMessageBoxes boxes;
+        OpeningStore store([&](const char* name) -> const char* {
+            return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr;
+        });
+        FormX form(store, boxes);
+        QVERIFY(!store.Wait(boxes));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
+        QVERIFY2(boxes.shown[0].prompt.contains(QString::fromStdString(path + ":1: not a valid registry file")),
+                 qPrintable(boxes.shown[0].prompt));
+        // Nothing reaches a store that is not there.
+        HKEY key = 0;
+        QVERIFY(store.RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Y", 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &key,
+                                      nullptr) != 0);
+        QCOMPARE(test::ReadFile(path), bad);
+    }
+
+private:
+    static void WriteSite(RegistryApi& reg, const std::string& domain) {
+        HKEY key = 0;
+        reg.RegCreateKeyExA(HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\" + domain, 0, "REG_DWORD", 0,
+                            KEY_ALL_KEY_RIGHTS, nullptr, &key, nullptr);
+        test::SetDword(reg, key, "*", 4);
+        reg.RegCloseKey(key);
+    }
+};
+
+QTEST_MAIN(OpeningStoreTest)
+#include "OpeningStoreTest.moc"

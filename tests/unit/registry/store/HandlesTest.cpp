@@ -1,0 +1,119 @@
+// Handles and lookups of the hive registry: a handle stays its key's through
+// other keys' deletion and through the store being read again; a closed handle
+// stays closed when its slot serves another; lookups by name in any order find
+// what a search from nothing would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "registry/store/FileStore.h"
+#include "registry/store/HiveRegistry.h"
+#include "tests/unit/TestSupport.h"
+
+namespace moatgate {
+namespace {
+
+using namespace test;
+
+TEST(Handles, AHandleStaysItsKeysWhateverHappensAroundIt) {
+    MemoryStore reg;
+    HKEY kept = Create(reg, "Software\\H\\kept");
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 50; ++i) reg.RegCloseKey(Create(reg, "Software\\H\\other" + std::to_string(i)));
+        for (int i = 0; i < 50; ++i) ASSERT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\H\\other" + std::to_string(i)), 0);
+    }
+    ASSERT_EQ(SetDword(reg, kept, "x", 7), 0);
+    HKEY again = 0;
+    ASSERT_EQ(reg.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\H\\kept", &again), 0);
+    EXPECT_EQ(Query(reg, again, "x"), std::string("\x07\0\0\0", 4));
+    reg.RegCloseKey(again);
+
+    // A closed handle's number does not come to mean another key.
+    std::vector<HKEY> closed;
+    for (int i = 0; i < 20; ++i) {
+        HKEY h = Create(reg, "Software\\H\\t" + std::to_string(i));
+        closed.push_back(h);
+        reg.RegCloseKey(h);
+    }
+    std::vector<HKEY> open;
+    for (int i = 0; i < 20; ++i) open.push_back(Create(reg, "Software\\H\\u" + std::to_string(i)));
+    for (HKEY h : closed) {
+        EXPECT_EQ(std::count(open.begin(), open.end(), h), 0);
+        EXPECT_EQ(SetDword(reg, h, "y", 1), ERROR_INVALID_HANDLE);
+    }
+    for (HKEY h : open) reg.RegCloseKey(h);
+    EXPECT_EQ(reg.OpenHandleCount(), 1u);
+
+    // The key of a handle deleted and made again under the same name.
+    ASSERT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\H\\kept"), 0);
+    EXPECT_EQ(SetDword(reg, kept, "x", 1), ERROR_KEY_DELETED);
+    reg.RegCloseKey(Create(reg, "Software\\H\\kept"));
+    EXPECT_EQ(SetDword(reg, kept, "z", 3), 0);
+    reg.RegCloseKey(kept);
+}
+
+TEST(Handles, AHandleFindsItsKeyInTheStoreAsAnotherProgramLeftIt) {
+    TempDir dir;
+    const std::string path = dir.file("user.reg");
+    std::string error;
+    auto mine = FileStore::Open(path, error);
+    ASSERT_TRUE(mine) << error;
+    HKEY k = Create(*mine, "Software\\Shared\\Key");
+    ASSERT_EQ(SetDword(*mine, k, "v", 1), 0);
+    {
+        auto other = FileStore::Open(path, error);
+        ASSERT_TRUE(other) << error;
+        HKEY o = 0;
+        ASSERT_EQ(other->RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Shared\\Key", &o), 0);
+        ASSERT_EQ(SetDword(*other, o, "v", 2), 0);
+        // Keys before it in the tree, so that nothing stands where it stood.
+        for (int i = 0; i < 10; ++i) other->RegCloseKey(Create(*other, "Software\\A" + std::to_string(i)));
+        other->RegCloseKey(o);
+    }
+    EXPECT_EQ(Query(*mine, k, "v"), std::string("\x02\0\0\0", 4));
+    ASSERT_EQ(SetDword(*mine, k, "w", 3), 0);
+    mine->RegCloseKey(k);
+    auto third = FileStore::Open(path, error);
+    ASSERT_TRUE(third) << error;
+    HKEY t = 0;
+    ASSERT_EQ(third->RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Shared\\Key", &t), 0);
+    EXPECT_EQ(Query(*third, t, "w"), std::string("\x03\0\0\0", 4));
+    third->RegCloseKey(t);
+}
+
+TEST(Lookups, NamesFoundInAnyOrderAreFoundAsFromNothing) {
+    MemoryStore reg;
+    HKEY base = Create(reg, "Software\\Look");
+    std::vector<std::string> names;
+    for (int i = 0; i < 400; ++i) names.push_back("site" + std::to_string(i * 37 % 1000) + ".example");
+    for (std::size_t i = 0; i < names.size(); i += 2) reg.RegCloseKey(Create(reg, names[i], base));
+    std::mt19937 random(42);
+    std::vector<std::size_t> order(names.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::vector<std::string> sorted = SubkeyNames(reg, base);
+    // In the keys' order, in reverse, jumping about, and with letters in other cases.
+    for (int pass = 0; pass < 4; ++pass) {
+        if (pass == 1) std::reverse(order.begin(), order.end());
+        if (pass >= 2) std::shuffle(order.begin(), order.end(), random);
+        for (std::size_t i : order) {
+            std::string name = names[i];
+            if (pass == 3) std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+            HKEY h = 0;
+            const LONG status = reg.RegOpenKeyA(base, name, &h);
+            EXPECT_EQ(status, i % 2 == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND) << name;
+            if (h) reg.RegCloseKey(h);
+        }
+        for (const std::string& n : sorted) {
+            HKEY h = 0;
+            ASSERT_EQ(reg.RegOpenKeyA(base, n, &h), 0) << n;
+            reg.RegCloseKey(h);
+        }
+    }
+    reg.RegCloseKey(base);
+}
+
+}  // namespace
+}  // namespace moatgate

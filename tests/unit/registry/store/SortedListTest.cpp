@@ -1,0 +1,100 @@
+// The sorted list a key keeps its subkeys and values in, against a plain sorted
+// vector doing the same, across its shapes: empty, one item, a vector, chunks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <random>
+#include <vector>
+
+#include "registry/store/SortedList.h"
+
+namespace moatgate {
+namespace {
+
+using List = SortedList<int, 8>;  // small chunks: every shape is reached quickly
+
+void ExpectSame(const List& list, const std::vector<int>& model) {
+    ASSERT_EQ(list.size(), model.size());
+    EXPECT_EQ(list.empty(), model.empty());
+    EXPECT_TRUE(std::equal(list.begin(), list.end(), model.begin(), model.end()));
+    EXPECT_TRUE(std::equal(list.rbegin(), list.rend(), model.rbegin(), model.rend()));
+    // By index in order, backwards, and jumping about.
+    for (std::size_t i = 0; i < model.size(); ++i) ASSERT_EQ(list[i], model[i]) << i;
+    for (std::size_t i = model.size(); i-- > 0;) ASSERT_EQ(list[i], model[i]) << i;
+    for (std::size_t i = 0; i < model.size(); i += 7) ASSERT_EQ(list[model.size() - 1 - i], model[model.size() - 1 - i]);
+    for (int probe : {-1, 0, 17, 500, 999, 1001}) {
+        const auto at = static_cast<std::size_t>(std::lower_bound(model.begin(), model.end(), probe) - model.begin());
+        ASSERT_EQ(list.LowerBound(probe, std::less<>{}), at) << probe;
+    }
+}
+
+TEST(SortedList, InsertionsAndRemovalsAnywhereKeepTheOrderInEveryShape) {
+    std::mt19937 random(15);
+    List list;
+    std::vector<int> model;
+    ExpectSame(list, model);
+    // Grows past many chunks with items put anywhere, then shrinks to nothing.
+    for (int step = 0; step < 600; ++step) {
+        const int value = static_cast<int>(random() % 1000);
+        const auto at = static_cast<std::size_t>(std::lower_bound(model.begin(), model.end(), value) - model.begin());
+        ASSERT_EQ(list.LowerBound(value, std::less<>{}), at);
+        list.Insert(at, value);
+        model.insert(model.begin() + static_cast<std::ptrdiff_t>(at), value);
+        if (step % 3 == 2) {
+            const std::size_t gone = random() % model.size();
+            list.Erase(gone);
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(gone));
+        }
+        if (step % 50 == 0) ExpectSame(list, model);
+    }
+    ExpectSame(list, model);
+    while (!model.empty()) {
+        const std::size_t gone = random() % model.size();
+        list.Erase(gone);
+        model.erase(model.begin() + static_cast<std::ptrdiff_t>(gone));
+        if (model.size() % 40 == 0 || model.size() < 3) ExpectSame(list, model);
+    }
+}
+
+TEST(SortedList, ItemsAddedInOrderAndTakenWholeReadBackTheSame) {
+    for (int n : {0, 1, 2, 8, 9, 100}) {
+        std::vector<int> model(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) model[static_cast<std::size_t>(i)] = 3 * i;
+        List appended;
+        for (int v : model) appended.PushBack(v);
+        ExpectSame(appended, model);
+        List taken;
+        taken.Assign(std::vector<int>(model));
+        ExpectSame(taken, model);
+        // A single item, then one before and one after it, then back to none.
+        if (n == 1) {
+            List one;
+            one.Assign({0});
+            one.Insert(0, -5);
+            one.Insert(2, 7);
+            ExpectSame(one, {-5, 0, 7});
+            one.Erase(1);
+            one.Erase(0);
+            ExpectSame(one, {7});
+            one.Erase(0);
+            ExpectSame(one, {});
+        }
+        // Moved whole, the list leaves nothing behind.
+        List moved(std::move(taken));
+        ExpectSame(moved, model);
+        EXPECT_TRUE(taken.empty());  // NOLINT(bugprone-use-after-move): moved-from lists are empty
+    }
+}
+
+TEST(SortedList, AnItemChangedInPlaceIsSeenThere) {
+    List list;
+    for (int i = 0; i < 40; ++i) list.PushBack(i * 2);
+    list.Mutable(25) = 51;  // still between its neighbours
+    EXPECT_EQ(list[25], 51);
+    EXPECT_EQ(*std::prev(list.end()), 78);
+    EXPECT_EQ(list.back(), 78);
+}
+
+}  // namespace
+}  // namespace moatgate

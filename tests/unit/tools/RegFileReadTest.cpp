@@ -1,0 +1,161 @@
+// .reg files read piece by piece from disk as they read whole from memory; their
+// steps kept compactly and given back in order; applied with parents kept open;
+// exported as they are made.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "registry/store/HiveRegistry.h"
+#include "registry/store/Unicode.h"
+#include "tests/unit/TestSupport.h"
+#include "tools/moatgate-reg/RegFile.h"
+
+namespace moatgate {
+namespace {
+
+using namespace test;
+
+std::vector<std::string> Steps(const RegFileOps& ops) {
+    std::vector<std::string> out;
+    RegFileOps::Reader reader(ops);
+    for (RegFileOp op; reader.Next(op);)
+        out.push_back(std::to_string(static_cast<int>(op.kind)) + "|" + std::string(op.key) + "|" +
+                      std::string(op.name) + "|" + std::to_string(op.type) + "|" + std::string(op.data));
+    return out;
+}
+
+// UTF-16 bytes behind a byte-order mark, from units.
+std::string Utf16Bytes(const std::u16string& units) {
+    std::string out = "\xFF\xFE";
+    AppendUtf16Le(units, out);
+    return out;
+}
+
+TEST(RegFileRead, AFileOnDiskReadsAsItsBytesDo) {
+    TempDir dir;
+    // Long enough to be read in several pieces; characters beyond ASCII, pairs
+    // of surrogates, and lone surrogates anywhere, pieces' edges included.
+    std::u16string text = u"Windows Registry Editor Version 5.00\r\n";
+    for (int i = 0; i < 3000; ++i) {
+        text += u"\r\n[HKEY_CURRENT_USER\\Software\\Test\\k" + Utf8ToUtf16Lenient(std::to_string(i)) + u"]\r\n";
+        text += u"\"caf\u00e9 \U0001F600\"=\"v" + Utf8ToUtf16Lenient(std::to_string(i)) + u"\"\r\n";
+        if (i % 97 == 0) text += u"\"lone\xD800\"=\"x\xDC00y\"\r\n";
+        if (i % 5 == 0) text += u"\"*\"=dword:00000004\r\n";
+    }
+    for (std::size_t shift = 0; shift < 3; ++shift) {
+        // The same text moved by a unit, so that other characters fall on the pieces' edges.
+        const std::string bytes = Utf16Bytes(std::u16string(shift, u' ') + text);
+        const std::string path = dir.file("list.reg");
+        WriteFile(path, bytes);
+        RegFileOps fromDisk, fromMemory;
+        RegFileError diskError, memoryError;
+        const bool disk = ParseRegFileAt(path, fromDisk, diskError);
+        const bool memory = ParseRegFile(bytes, fromMemory, memoryError);
+        EXPECT_EQ(disk, memory) << shift;
+        EXPECT_EQ(diskError.line, memoryError.line) << shift;
+        EXPECT_EQ(diskError.message, memoryError.message) << shift;
+        EXPECT_EQ(Steps(fromDisk), Steps(fromMemory)) << shift;
+    }
+    const std::vector<std::string> steps = [&] {
+        RegFileOps ops;
+        RegFileError error;
+        EXPECT_TRUE(ParseRegFile(Utf16Bytes(text), ops, error)) << error.message;
+        return Steps(ops);
+    }();
+    EXPECT_EQ(steps[0], "0|Software\\Test\\k0||0|");
+    EXPECT_EQ(steps[1], "2|Software\\Test\\k0|caf\xc3\xa9 \xf0\x9f\x98\x80|1|v0" + std::string(1, '\0'));
+    EXPECT_EQ(steps[2], "2|Software\\Test\\k0|lone\xef\xbf\xbd|1|x\xef\xbf\xbdy" + std::string(1, '\0'));
+
+    // Bad files fail as their bytes do: an odd size, a line in error far in.
+    for (const std::string& bad :
+         {Utf16Bytes(text) + "x", Utf16Bytes(text + u"\"x\"=dword:zz\r\n"), std::string("\xFF\xFE")}) {
+        const std::string path = dir.file("bad.reg");
+        WriteFile(path, bad);
+        RegFileOps fromDisk, fromMemory;
+        RegFileError diskError, memoryError;
+        EXPECT_FALSE(ParseRegFileAt(path, fromDisk, diskError));
+        EXPECT_FALSE(ParseRegFile(bad, fromMemory, memoryError));
+        EXPECT_EQ(diskError.line, memoryError.line);
+        EXPECT_EQ(diskError.message, memoryError.message);
+    }
+    RegFileOps none;
+    RegFileError error;
+    EXPECT_FALSE(ParseRegFileAt(dir.file("missing.reg"), none, error));
+    EXPECT_EQ(error.line, 0u);
+}
+
+TEST(RegFileRead, KeysComeBackWhole) {
+    // Paths that share beginnings, part at once, repeat, grow and shrink.
+    const std::vector<std::string> keys = {"Software\\A\\B\\C", "Software\\A\\B\\CD", "Software\\A\\B", "Software\\A\\BB\\C",
+                                           "Other",           "Other\\Deep\\Deeper", "Software\\A\\B\\C", ""};
+    std::string text = "Windows Registry Editor Version 5.00\r\n";
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        text += std::string("\r\n[") + (i == 3 ? "-" : "") + "HKEY_CURRENT_USER" + (keys[i].empty() ? "" : "\\") +
+                keys[i] + "]\r\n";
+        if (i != 3) text += "\"v\"=dword:0000000" + std::to_string(i) + "\r\n";
+    }
+    RegFileOps ops;
+    RegFileError error;
+    ASSERT_TRUE(ParseRegFile(text, ops, error)) << error.message;
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        expected.push_back(std::to_string(i == 3 ? 1 : 0) + "|" + keys[i] + "||0|");
+        if (i != 3)
+            expected.push_back("2|" + keys[i] + "|v|4|" + std::string(1, static_cast<char>(i)) + std::string(4, '\0'));
+    }
+    for (std::string& e : expected)
+        if (e[0] == '2') e.pop_back();  // four data bytes and the NUL that follows them
+    EXPECT_EQ(Steps(ops), expected);
+}
+
+TEST(RegFileRead, KeysMadeBelowParentsKeptOpenAreMadeAsFromTheRoot) {
+    // Domains and their subdomains alternate; a parent deleted meanwhile is made again.
+    std::string text = "Windows Registry Editor Version 5.00\r\n";
+    const std::string base = "HKEY_CURRENT_USER\\Software\\Sites\\";
+    for (int i = 0; i < 30; ++i) {
+        const std::string domain = base + "d" + std::to_string(i % 7) + ".example";
+        text += "\r\n[" + domain + "]\r\n\"*\"=dword:00000002\r\n";
+        text += "\r\n[" + domain + "\\www]\r\n\"http\"=dword:0000000" + std::to_string(i % 10) + "\r\n";
+        if (i == 20) text += "\r\n[-" + base.substr(0, base.size() - 1) + "]\r\n";
+    }
+    MemoryStore store;
+    RegFileOps ops;
+    RegFileError error;
+    ASSERT_TRUE(ParseRegFile(text, ops, error)) << error.message;
+    std::string problem;
+    ASSERT_EQ(ApplyRegFile(store, ops, problem), 0) << problem;
+    EXPECT_EQ(store.OpenHandleCount(), 0u);
+    // What was made after the deletion, and only that.
+    HKEY sites = 0;
+    ASSERT_EQ(store.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Sites", &sites), 0);
+    EXPECT_EQ(SubkeyNames(store, sites), (std::vector<std::string>{"d0.example", "d1.example", "d2.example", "d3.example",
+                                                                   "d4.example", "d5.example", "d6.example"}));
+    store.RegCloseKey(sites);
+    // d0 was last written at i = 28, after the deletion at 20.
+    HKEY www = 0;
+    ASSERT_EQ(store.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Sites\\d0.example\\www", &www), 0);
+    EXPECT_EQ(Query(store, www, "http"), std::string("\x08\0\0\0", 4));
+    store.RegCloseKey(www);
+}
+
+TEST(RegFileRead, AnExportWrittenAsItIsMadeIsTheWholeExport) {
+    MemoryStore store;
+    HKEY k = Create(store, "Software\\Export");
+    for (int i = 0; i < 2500; ++i) {
+        HKEY sub = Create(store, "k\xc3\xa9" + std::to_string(i), k);
+        SetBytes(store, sub, "name \xf0\x9f\x98\x80", REG_SZ, "data " + std::to_string(i));
+        SetBytes(store, sub, "bin", REG_BINARY, std::string(40, static_cast<char>(i)));
+        store.RegCloseKey(sub);
+    }
+    std::ostringstream written;
+    ASSERT_TRUE(ExportRegFile(store, k, "HKEY_CURRENT_USER\\Software\\Export", written));
+    const std::string whole = EncodeRegFile(ExportRegText(store, k, "HKEY_CURRENT_USER\\Software\\Export"));
+    EXPECT_GT(whole.size(), 4u * 64 * 1024);  // many pieces
+    EXPECT_EQ(written.str(), whole);
+    store.RegCloseKey(k);
+}
+
+}  // namespace
+}  // namespace moatgate
