@@ -1,5 +1,6 @@
-// Any input: the reader never crashes, however deep the keys nest; a file it
-// accepts is written back byte for byte; after changes to some of its keys (or
+// Any input: the reader never crashes, however deep the keys nest; values read
+// from the text where they stand are the keys' own; a file it accepts is written
+// back byte for byte; after changes to some of its keys (or
 // all), what is written reads back to the same keys and values. A file read only
 // in part, written anew, reads back to what was read.
 #include <cstddef>
@@ -64,6 +65,24 @@ bool SameTree(const HiveKey& a, const HiveKey& b) {
     return true;
 }
 
+// A key's values read from the text where they stand, when the hive is sure of
+// them, are its values; checked before anything reads them into the keys.
+void PeeksAreExact(const Hive& hive) {
+    std::vector<const HiveKey*> stack{&hive.Root()};
+    std::vector<HiveValue> peeked;
+    while (!stack.empty()) {
+        const HiveKey* key = stack.back();
+        stack.pop_back();
+        for (const auto& child : key->children) stack.push_back(child.get());
+        if (!key->ValuesInText() || !hive.PeekValues(*key, peeked)) continue;
+        const auto& values = key->values();
+        if (peeked.size() != values.size()) std::abort();
+        for (std::size_t i = 0; i < peeked.size(); ++i)
+            if (peeked[i].name != values[i].name || peeked[i].type != values[i].type || peeked[i].data != values[i].data)
+                std::abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -73,7 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParseError error;
     Hive again;
     FileLayout againLayout;
-    if (!LoadRegistryText(text, hive, layout, error)) {
+    const bool whole = LoadRegistryText(text, hive, layout, error);
+    PeeksAreExact(hive);
+    if (!whole) {
         if (!error.partlyRead) return 0;
         // What was read, written anew, is a file that reads back the same (and
         // is refused for writing only if it holds keys beyond the limits).
