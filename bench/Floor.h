@@ -1,5 +1,6 @@
 // The floor a load is measured against: reading a file whole into memory as any
-// careful reader does (one buffer of the file's size) and finding each line's end.
+// careful reader does (one buffer of the file's size, in large pages where the
+// system has them, as the store's own load) and finding each line's end.
 #pragma once
 
 #include <fcntl.h>
@@ -8,6 +9,8 @@
 
 #include <cstring>
 #include <string>
+
+#include "registry/store/LargePages.h"
 
 namespace moatgate {
 
@@ -21,6 +24,8 @@ inline std::size_t ReadAndScanLines(const char* path) {
         return 0;
     }
     std::string text;
+    text.reserve(static_cast<std::size_t>(st.st_size));
+    AdviseLargePages(text.data(), text.capacity());
     text.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     while (got < text.size()) {

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "registry/store/LargePages.h"
 #include "registry/store/Unicode.h"
 #include "registry/store/WineRegFormat.h"
 
@@ -28,7 +29,7 @@ static_assert(sizeof(HiveKey) <= 64, "a key takes one cache line");
 namespace {
 
 constexpr std::size_t kFirstArenaBlock = 16 * 1024;
-constexpr std::size_t kLargestArenaBlock = 1024 * 1024;
+constexpr std::size_t kLargestArenaBlock = 8 * 1024 * 1024;
 
 }  // namespace
 
@@ -156,8 +157,9 @@ void Hive::DestroyAll() {
 
 void* Hive::AllocateKey() {
     if (keyBlocks_.empty() || keyBlocks_.back().used == keyBlocks_.back().capacity) {
-        const std::size_t capacity = std::size_t{256} << std::min<std::size_t>(keyBlocks_.size(), 6);
+        const std::size_t capacity = std::size_t{256} << std::min<std::size_t>(keyBlocks_.size(), 9);
         keyBlocks_.push_back({std::unique_ptr<unsigned char[]>(new unsigned char[capacity * sizeof(HiveKey)]), capacity, 0});
+        AdviseLargePages(keyBlocks_.back().memory.get(), capacity * sizeof(HiveKey));
     }
     KeyBlock& block = keyBlocks_.back();
     return block.memory.get() + block.used++ * sizeof(HiveKey);
@@ -168,9 +170,10 @@ void* Hive::Allocate(std::size_t bytes, std::size_t align) {
     if (!arenaNext_ || pad + bytes > arenaLeft_) {
         // Blocks grow with the hive: a small store stays small, a large one
         // takes few blocks.
-        std::size_t size = std::min(kLargestArenaBlock, kFirstArenaBlock << std::min<std::size_t>(arena_.size(), 6));
+        std::size_t size = std::min(kLargestArenaBlock, kFirstArenaBlock << std::min<std::size_t>(arena_.size(), 9));
         size = std::max(size, bytes + align);
         arena_.push_back(std::unique_ptr<unsigned char[]>(new unsigned char[size]));
+        AdviseLargePages(arena_.back().get(), size);
         arenaNext_ = arena_.back().get();
         arenaLeft_ = size;
         pad = (align - reinterpret_cast<std::uintptr_t>(arenaNext_) % align) % align;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "registry/store/AnsiBoundary.h"
+#include "registry/store/LargePages.h"
 #include "registry/store/Unicode.h"
 
 namespace moatgate {
@@ -310,6 +311,8 @@ public:
         // never written are never given memory.
         source_->blocks.reserve(source_->text.size() / 64 + 16);
         layout_.order.reserve(source_->text.size() / 64 + 16);
+        AdviseLargePages(source_->blocks.data(), source_->blocks.capacity() * sizeof(source_->blocks[0]));
+        AdviseLargePages(layout_.order.data(), layout_.order.capacity() * sizeof(layout_.order[0]));
         error_ = ParseError{};
         faults_.error = &error_;
         hive_.SetText(layout_.source);
@@ -1008,6 +1011,7 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     // Room for the keys written anew at once (a generous guess: pages never
     // written are never given memory), so that the text is not copied as it grows.
     out.reserve(old.size() + changed * 512 + 4096);
+    AdviseLargePages(out.data(), out.capacity());
     out.append(old, 0, layout.preambleEnd);
     std::size_t oldEnd = layout.preambleEnd;  // of the block before, in the old text
     layout.preambleEnd = out.size();
