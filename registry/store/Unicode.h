@@ -11,6 +11,8 @@ namespace moatgate {
 bool Utf8ToUtf16(std::string_view in, std::u16string& out);
 // Lenient, as Wine reads files: malformed sequences are dropped.
 std::u16string Utf8ToUtf16Lenient(std::string_view in);
+// Appends one code point (not a surrogate) in UTF-8.
+void AppendUtf8(char32_t cp, std::string& out);
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view in);
 // The same into `out`, whose memory is reused.

@@ -445,7 +445,7 @@ public:
     }
     // False when the bytes were an odd number.
     bool Finish(std::string& out) {
-        if (high_) Put(0xFFFD, out);
+        if (high_) AppendUtf8(0xFFFD, out);
         high_ = 0;
         return odd_ < 0;
     }
@@ -454,11 +454,11 @@ private:
     void Unit(char16_t u, std::string& out) {
         if (high_) {
             if (u >= 0xDC00 && u <= 0xDFFF) {
-                Put(0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (u - 0xDC00u), out);
+                AppendUtf8(0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (u - 0xDC00u), out);
                 high_ = 0;
                 return;
             }
-            Put(0xFFFD, out);
+            AppendUtf8(0xFFFD, out);
             high_ = 0;
         }
         if (u < 0x80) {
@@ -466,29 +466,11 @@ private:
         } else if (u >= 0xD800 && u <= 0xDBFF) {
             high_ = u;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            Put(0xFFFD, out);
+            AppendUtf8(0xFFFD, out);
         } else {
-            Put(u, out);
+            AppendUtf8(u, out);
         }
     }
-    static void Put(char32_t cp, std::string& out) {
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-
     char16_t high_ = 0;
     int odd_ = -1;
 };
