@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "registry/store/LargePages.h"
+
 namespace moatgate {
 
 namespace {
@@ -34,6 +36,12 @@ std::uint64_t SortPrefix(const std::string& text) {
 }
 
 }  // namespace
+
+void SiteList::Reserve(std::size_t count) {
+    if (count <= rows_.capacity()) return;
+    rows_.reserve(count);
+    AdviseLargePages(rows_.data(), rows_.capacity() * sizeof(SiteRow));
+}
 
 SiteRow& SiteList::Add(SiteRow row) {
     if (!sorted_) {

@@ -41,7 +41,7 @@ public:
     void Clear() { rows_.clear(); }
     // Room for `count` rows at once, so that adding them does not move the rows
     // already there.
-    void Reserve(std::size_t count) { rows_.reserve(count); }
+    void Reserve(std::size_t count);
 
     bool Sorted() const { return sorted_; }
     SiteColumn SortKey() const { return sortKey_; }

@@ -13,6 +13,25 @@ std::string ShownText(const std::string& valueName) {
     return valueName == kAllProtocolsValue ? std::string(kAllProtocolsText) : valueName;
 }
 
+// The number of subkeys, found by probing indexes (about two calls per bit of
+// the count), so that the list can take room for its rows once.
+DWORD SubkeyCount(RegistryApi& reg, HKEY key, std::string& name) {
+    if (!SubkeyAt(reg, key, 0, name)) return 0;
+    DWORD present = 0;  // an index known to exist
+    DWORD step = 1;
+    while (step <= 0x40000000u && SubkeyAt(reg, key, present + step, name)) {
+        present += step;
+        step *= 2;
+    }
+    // Index present exists, present + step does not: narrow down between them.
+    DWORD absent = present + step;
+    while (absent - present > 1) {
+        const DWORD middle = present + (absent - present) / 2;
+        (SubkeyAt(reg, key, middle, name) ? present : absent) = middle;
+    }
+    return present + 1;
+}
+
 }  // namespace
 
 std::string ZoneMapFillPath() { return std::string(kZoneMapKey) + "\\"; }
@@ -38,6 +57,9 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
     HKEY baseKey = 0;
     HKEY key = 0;
     if (reg.RegOpenKeyA(root, basePath, &baseKey) == ERROR_SUCCESS) {
+        // Most lists have well under two rows a domain: room for them at once.
+        list.Reserve(2 * static_cast<std::size_t>(SubkeyCount(reg, baseKey, name)));
+
         // Domains. The enumeration index is the number of rows so far. The base key
         // stays open so that the site keys below are found from it rather than from
         // the root: the same keys, a shorter search.
@@ -47,9 +69,6 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
             row.tag = kDomainRowTag;
             list.Add(std::move(row));
         }
-
-        // Most lists have well under two rows a domain: room for them at once.
-        list.Reserve(2 * list.Count());
 
         // Subdomains: the first becomes the domain's own row, further ones get rows.
         for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
