@@ -192,6 +192,7 @@ LONG FileStore::Load(int fd) {
     // A large file's buffer is touched page by page right away: in large pages
     // that is a few hundred faults instead of one per 4 KB.
     AdviseLargePages(text.data(), text.capacity());
+    PrefaultPages(text.data(), static_cast<std::size_t>(st.st_size));
     text.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     for (;;) {
