@@ -81,12 +81,19 @@ void SiteList::Sort() {
     struct Entry {
         std::uint64_t prefix;
         std::uint32_t row;
+        std::uint32_t size;  // of the text, up to 9: beyond 8 the text itself decides
     };
     const auto n = static_cast<std::uint32_t>(rows_.size());
     std::vector<Entry> order(n);
-    for (std::uint32_t i = 0; i < n; ++i) order[i] = {SortPrefix(rows_[i].Column(key)), i};
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::string& text = rows_[i].Column(key);
+        order[i] = {SortPrefix(text), i, static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), 9))};
+    }
     auto before = [&](const Entry& a, const Entry& b) {
         if (a.prefix != b.prefix) return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
+        // Texts of at most eight bytes are whole in their prefixes (the shorter
+        // padded with zeros), so the length decides, as in CompareText.
+        if (a.size <= 8 || b.size <= 8) return descending ? a.size > b.size : a.size < b.size;
         const int c = CompareText(rows_[a.row].Column(key), rows_[b.row].Column(key));
         return descending ? c > 0 : c < 0;
     };
