@@ -3,6 +3,8 @@
 // explained as at any start, and nothing is written to it.
 #include <QtTest>
 
+#include <filesystem>
+
 #include "app/Startup.h"
 #include "main_window/FormX.h"
 #include "registry/Registry.h"
@@ -71,6 +73,29 @@ private slots:
         QVERIFY(store.RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Y", 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &key,
                                       nullptr) != 0);
         QCOMPARE(test::ReadFile(path), bad);
+    }
+
+    // The thread takes its own copy of each variable that places the store: each
+    // one alone still leads it to the file it names.
+    void theStoreOpenedBesideTheWindowIsWhereTheEnvironmentPutsIt() {
+        test::TempDir dir;
+        const std::string data = dir.file("data"), home = dir.file("home"), prefix = dir.file("prefix");
+        for (const std::string& folder : {data, home, prefix}) std::filesystem::create_directories(folder);
+        const struct {
+            const char* name;
+            std::string value;
+            std::string store;
+        } cases[] = {{"XDG_DATA_HOME", data, data + "/moatgate/user.reg"},
+                     {"HOME", home, home + "/.local/share/moatgate/user.reg"},
+                     {"WINEPREFIX", prefix, prefix + "/user.reg"}};
+        for (const auto& c : cases) {
+            test::FakeMessageBoxes boxes;
+            OpeningStore store([&](const char* name) -> const char* {
+                return std::string(name) == c.name ? c.value.c_str() : nullptr;
+            });
+            QVERIFY2(store.Wait(boxes), c.name);
+            QVERIFY2(std::filesystem::exists(c.store), c.name);
+        }
     }
 
 private:

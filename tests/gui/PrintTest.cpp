@@ -229,6 +229,9 @@ private slots:
         // The first page has no trusted or listed rows.
         QCOMPARE(test::PixelsOf(pages.first(), QColor(0, 192, 0)), 0);
         QCOMPARE(test::PixelsOf(pages.first(), QColor(255, 128, 0)), 0);
+        // Nor is it blank: the report starts on it.
+        QVERIFY(test::PixelsOf(pages.first(), QColor(255, 0, 0)) > 50);
+        QVERIFY(test::PixelsOf(pages.first(), QColor(0, 0, 0)) > 50);
     }
 
     void withoutAPrinterTheReportCanBeSavedAsPdf() {

@@ -1,9 +1,12 @@
 // The selected row mapped back to its key and value, and the empty-key sweep.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "registry/Registry.h"
 #include "registry/SettingsKeys.h"
 #include "registry/SiteEdits.h"
+#include "registry/store/FileStore.h"
 #include "registry/store/HiveRegistry.h"
 #include "tests/unit/TestSupport.h"
 
@@ -73,6 +76,28 @@ TEST_F(Sweep, RemovesEveryKeyTheListShowsEmpty) {
     EXPECT_TRUE(Exists("keeps.example"));
     EXPECT_FALSE(Exists("keeps.example\\www"));
     EXPECT_TRUE(Exists("full.example\\www"));
+}
+
+// A sweep the store cannot save removed nothing, and says so.
+TEST(SweepSave, ASweepTheStoreCannotSaveCountsNothing) {
+    TempDir dir;
+    std::string error;
+    auto reg = FileStore::Open(dir.file("user.reg"), error);
+    ASSERT_TRUE(reg) << error;
+    reg->RegCloseKey(Create(*reg, B + "\\bare.example"));
+    SiteList rows;
+    FillSiteList(*reg, HKEY_CURRENT_USER, ZoneMapFillPath(), rows);
+    FileStore::WriteCalls full;
+    full.rename = [](const char*, const char*) {
+        errno = ENOSPC;
+        return -1;
+    };
+    reg->SetWriteCalls(full);
+    EXPECT_EQ(SweepEmptyKeys(*reg, rows), 0u);
+    EXPECT_FALSE(reg->TakeRefusedWrite().empty());
+    HKEY k = 0;
+    EXPECT_EQ(reg->RegOpenKeyA(HKEY_CURRENT_USER, B + "\\bare.example", &k), 0);
+    reg->RegCloseKey(k);
 }
 
 TEST_F(Sweep, AKeyWithAValueTheListDoesNotShowIsKept) {

@@ -2,6 +2,7 @@
 // applied whole or not at all.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sstream>
 
 #include "registry/store/FileStore.h"
@@ -164,6 +165,7 @@ TEST_F(RegToolTest, ExportWritesWhatTheRegistryEditorWritesAndImportReadsItBack)
     SetBytes(reg, k, "", REG_SZ, "quote \" and \\ back");
     SetBytes(reg, k, "bin", REG_BINARY, std::string(30, '\x7f'));
     reg.RegSetValueExA(k, "multi", 0, REG_MULTI_SZ, reinterpret_cast<const unsigned char*>("a\0b\0"), 5);
+    SetBytes(reg, k, "path", REG_EXPAND_SZ, "%TEMP%");
     reg.RegCloseKey(k);
     const std::string file = dir.file("out.reg");
     ASSERT_EQ(Tool(reg, {"export", "HKCU\\Software\\Test", file}).code, 0);
@@ -175,6 +177,7 @@ TEST_F(RegToolTest, ExportWritesWhatTheRegistryEditorWritesAndImportReadsItBack)
                         "\"bin\"=hex:7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,\\\r\n"
                         "  7f,7f,7f,7f,7f,7f,7f\r\n"
                         "\"multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+                        "\"path\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,00,00\r\n"
                         "\"Test1\"=\"Hello, World\"\r\n"
                         "\"Test2\"=dword:00000123\r\n"
                         "\r\n[HKEY_CURRENT_USER\\Software\\Test\\subkey]\r\n"
@@ -205,6 +208,7 @@ TEST_F(RegToolTest, ImportHandlesOldFilesDeletionsAndContinuations) {
               "\"commented\"=hex:05,\\ ; the rest follows\r\n"
               "    06\r\n"
               "[-HKEY_CURRENT_USER\\Software\\Test\\subkey]\r\n"
+              "[-HKEY_CURRENT_USER\\Software\\Test\\never-there]\r\n"  // nothing to delete: no error
               "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\"
               "bad.example]\r\n"
               "\"*\"=dword:00000004\r\n");
@@ -255,6 +259,36 @@ TEST(RegToolDelete, AValueTheStoreRefusesToDeleteFailsTheCommand) {
         EXPECT_EQ(r.out, "") << args[2];
         EXPECT_NE(r.err.find("Cannot delete from HKEY_CURRENT_USER\\Software\\Three (status 5)"), std::string::npos)
             << r.err;
+    }
+}
+
+// A change whose every step was taken but whose save fails on the disk fails the
+// command, and the store keeps what it had.
+TEST(RegToolSave, ASaveThatFailsOnTheDiskFailsTheCommand) {
+    TempDir dir;
+    const std::string store = dir.file("user.reg");
+    std::string error;
+    auto reg = FileStore::Open(store, error);
+    ASSERT_TRUE(reg) << error;
+    ASSERT_EQ(Tool(*reg, {"add", "HKCU\\Software\\Kept", "/v", "x", "/t", "REG_DWORD", "/d", "1", "/f"}).code, 0);
+    const std::string before = ReadFile(store);
+    const std::string file = dir.file("one.reg");
+    WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n"
+                    "\"y\"=dword:00000002\r\n");
+    FileStore::WriteCalls full;
+    full.rename = [](const char*, const char*) {
+        errno = ENOSPC;
+        return -1;
+    };
+    reg->SetWriteCalls(full);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"add", "HKCU\\Software\\New", "/v", "y", "/t", "REG_DWORD", "/d", "2", "/f"},
+          std::vector<std::string>{"delete", "HKCU\\Software\\Kept", "/f"}, std::vector<std::string>{"import", file}}) {
+        const Result r = Tool(*reg, args);
+        EXPECT_EQ(r.code, 1) << args[0];
+        EXPECT_EQ(r.out, "") << args[0];
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << args[0] << ": " << r.err;
+        EXPECT_EQ(ReadFile(store), before) << args[0];
     }
 }
 
@@ -424,7 +458,8 @@ TEST(RegToolDeep, QueryAndExportWalkKeysDeeperThanTheLimit) {
     EXPECT_EQ(ReadFile(store), before);
 }
 
-// The platform's limits (512 levels, names of 255 characters) hold at add and at
+// The platform's limits (512 levels, key names of 255 characters, value names of
+// 16383) hold at add and at
 // import, with status 87; up to them everything works, deleting included.
 TEST(RegToolDeep, AddAndImportRefuseWhatThePlatformRefuses) {
     MemoryStore reg;
@@ -461,6 +496,13 @@ TEST(RegToolDeep, AddAndImportRefuseWhatThePlatformRefuses) {
         << r.err;
     EXPECT_FALSE(reg.GetHive().Changed());
     EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software\\Fine"}).code, 1);
+
+    // A value name: 16383 characters at most.
+    r = Tool(reg, {"add", "HKCU\\Software\\Names", "/v", std::string(16384, 'v'), "/d", "x", "/f"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("(status 87)"), std::string::npos) << r.err.substr(0, 300);
+    r = Tool(reg, {"add", "HKCU\\Software\\Names", "/v", std::string(16383, 'v'), "/d", "x", "/f"});
+    EXPECT_EQ(r.code, 0) << r.err.substr(0, 300);
 }
 
 // Strings are stored with their terminator, as reg and the registry editor store

@@ -333,6 +333,22 @@ TEST(WineFormat, LinesThatWouldChangeWhenWrittenLeaveTheFileReadOnly) {
     }
 }
 
+// The largest number a dword holds reads whole however Wine would take it, also
+// where the line is read in full rather than at a glance.
+TEST(WineFormat, DwordsReadUpToTheLargestThirtyTwoBitNumber) {
+    for (const std::string line : {"\"x\"=dword:ffffffff", "\"x\"=dword:0xFFFFFFFF", "\"x\"=dword: ffffffff  "}) {
+        Hive hive;
+        FileLayout layout;
+        ParseError error;
+        ASSERT_TRUE(LoadRegistryText("WINE REGISTRY Version 2\n[A] 1796554876\n" + line + "\n", hive, layout, error))
+            << line << ": " << error.message;
+        const HiveValue* x = ValueAt(hive, u"A", u"x");
+        ASSERT_NE(x, nullptr) << line;
+        EXPECT_EQ(x->type, REG_DWORD) << line;
+        EXPECT_EQ(x->data, (std::vector<unsigned char>{0xff, 0xff, 0xff, 0xff})) << line;
+    }
+}
+
 // What Wine writes, and what it reads just as written, stays writable.
 TEST(WineFormat, InputThatReadsAsItSaysStaysWritable) {
     const std::string text =
