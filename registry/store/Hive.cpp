@@ -109,7 +109,6 @@ Hive::Hive(Hive&& other) noexcept
       arena_(std::move(other.arena_)),
       arenaNext_(std::exchange(other.arenaNext_, nullptr)),
       arenaLeft_(std::exchange(other.arenaLeft_, 0)),
-      arenaReady_(std::exchange(other.arenaReady_, nullptr)),
       freeKeys_(std::move(other.freeKeys_)) {
     root_->hive = this;
     other.root_ = std::make_unique<RootKey>();
@@ -134,7 +133,6 @@ Hive& Hive::operator=(Hive&& other) noexcept {
     arena_ = std::move(other.arena_);
     arenaNext_ = std::exchange(other.arenaNext_, nullptr);
     arenaLeft_ = std::exchange(other.arenaLeft_, 0);
-    arenaReady_ = std::exchange(other.arenaReady_, nullptr);
     freeKeys_ = std::move(other.freeKeys_);
     other.root_ = std::make_unique<RootKey>();
     other.root_->hive = &other;
@@ -155,21 +153,16 @@ void Hive::DestroyAll() {
     arena_.clear();
     arenaNext_ = nullptr;
     arenaLeft_ = 0;
-    arenaReady_ = nullptr;
 }
 
 void* Hive::AllocateKey() {
     if (keyBlocks_.empty() || keyBlocks_.back().used == keyBlocks_.back().capacity) {
         const std::size_t capacity = std::size_t{256} << std::min<std::size_t>(keyBlocks_.size(), 9);
         keyBlocks_.push_back({std::unique_ptr<unsigned char[]>(new unsigned char[capacity * sizeof(HiveKey)]), capacity, 0});
-        KeyBlock& block = keyBlocks_.back();
-        block.ready = block.memory.get();
-        AdviseLargePages(block.memory.get(), capacity * sizeof(HiveKey));
+        AdviseLargePages(keyBlocks_.back().memory.get(), capacity * sizeof(HiveKey));
     }
     KeyBlock& block = keyBlocks_.back();
-    unsigned char* key = block.memory.get() + block.used++ * sizeof(HiveKey);
-    PrefaultAhead(key + sizeof(HiveKey), block.memory.get() + block.capacity * sizeof(HiveKey), block.ready);
-    return key;
+    return block.memory.get() + block.used++ * sizeof(HiveKey);
 }
 
 void* Hive::Allocate(std::size_t bytes, std::size_t align) {
@@ -182,14 +175,12 @@ void* Hive::Allocate(std::size_t bytes, std::size_t align) {
         arena_.push_back(std::unique_ptr<unsigned char[]>(new unsigned char[size]));
         AdviseLargePages(arena_.back().get(), size);
         arenaNext_ = arena_.back().get();
-        arenaReady_ = arenaNext_;
         arenaLeft_ = size;
         pad = (align - reinterpret_cast<std::uintptr_t>(arenaNext_) % align) % align;
     }
     void* p = arenaNext_ + pad;
     arenaNext_ += pad + bytes;
     arenaLeft_ -= pad + bytes;
-    PrefaultAhead(arenaNext_, arenaNext_ + arenaLeft_, arenaReady_);
     return p;
 }
 

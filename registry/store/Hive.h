@@ -219,13 +219,11 @@ private:
         std::unique_ptr<unsigned char[]> memory;
         std::size_t capacity = 0;
         std::size_t used = 0;
-        unsigned char* ready = nullptr;  // memory given up to here
     };
     std::vector<KeyBlock> keyBlocks_;
     std::vector<std::unique_ptr<unsigned char[]>> arena_;
     unsigned char* arenaNext_ = nullptr;
     std::size_t arenaLeft_ = 0;
-    unsigned char* arenaReady_ = nullptr;  // memory given up to here
     std::vector<HiveKey*> freeKeys_;  // deleted keys, emptied, for new keys
 };
 

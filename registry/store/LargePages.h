@@ -42,14 +42,4 @@ inline void PrefaultPages(void* start, std::size_t bytes) {
 #endif
 }
 
-// For memory handed out from the front of a block: once use passes `ready`, the
-// next step of pages up to `end` is given its memory at once.
-inline void PrefaultAhead(unsigned char* used, unsigned char* end, unsigned char*& ready) {
-    constexpr std::size_t kStep = 256 * 1024;
-    if (used <= ready) return;
-    unsigned char* until = static_cast<std::size_t>(end - used) > kStep ? used + kStep : end;
-    PrefaultPages(ready, static_cast<std::size_t>(until - ready));
-    ready = until;
-}
-
 }  // namespace moatgate
