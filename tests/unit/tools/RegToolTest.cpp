@@ -193,6 +193,17 @@ TEST_F(RegToolTest, ExportWritesWhatTheRegistryEditorWritesAndImportReadsItBack)
     ASSERT_EQ(other.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Test", &ok), 0);
     EXPECT_EQ(Query(other, ok, "multi"), std::string("a\0b\0\0", 5));
     other.RegCloseKey(ok);
+
+    // Line breaks and tabs inside a string go out escaped and come back as they were.
+    HKEY lines = Create(reg, "Software\\Lines");
+    SetBytes(reg, lines, "text", REG_SZ, std::string("one\r\ntwo\rthree\nfour\tend", 24));
+    reg.RegCloseKey(lines);
+    const std::string linesFile = dir.file("lines.reg");
+    ASSERT_EQ(Tool(reg, {"export", "HKCU\\Software\\Lines", linesFile}).code, 0);
+    ASSERT_EQ(Tool(other, {"import", linesFile}).code, 0);
+    ASSERT_EQ(other.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Lines", &ok), 0);
+    EXPECT_EQ(Query(other, ok, "text"), std::string("one\r\ntwo\rthree\nfour\tend", 24));
+    other.RegCloseKey(ok);
 }
 
 TEST_F(RegToolTest, ImportHandlesOldFilesDeletionsAndContinuations) {
@@ -496,6 +507,12 @@ TEST(RegToolDeep, AddAndImportRefuseWhatThePlatformRefuses) {
         << r.err;
     EXPECT_FALSE(reg.GetHive().Changed());
     EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software\\Fine"}).code, 1);
+    // Exactly as deep as the platform allows is imported.
+    WriteFile(file, Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + Chain(512) +
+                              "]\r\n\"x\"=dword:00000001\r\n"));
+    r = Tool(reg, {"import", file});
+    EXPECT_EQ(r.code, 0) << r.err.substr(0, 300);
+    EXPECT_EQ(Tool(reg, {"query", "HKCU\\" + Chain(512), "/v", "x"}).code, 0);
 
     // A value name: 16383 characters at most.
     r = Tool(reg, {"add", "HKCU\\Software\\Names", "/v", std::string(16384, 'v'), "/d", "x", "/f"});
