@@ -327,6 +327,23 @@ private slots:
         y->Command2_Click();
     }
 
+    void everyPictureChoosesTheOptionOfItsOwnRowAndZone() {
+        Start();
+        FormY* y = Advanced(QStringLiteral("aa.bb.cc"));
+        QVERIFY(y);
+        for (QCheckBox* row : {y->Check1, y->Check2, y->Check3})
+            if (!row->isChecked()) Tick(row);
+        const std::vector<std::pair<PictureLabel*, QRadioButton*>> pairs = {
+            {y->Image2, y->Option1}, {y->Image3, y->Option2}, {y->Image4, y->Option3},
+            {y->Image1, y->Option4}, {y->Image5, y->Option5}, {y->Image6, y->Option6},
+            {y->Image7, y->Option7}, {y->Image8, y->Option8}, {y->Image9, y->Option9}};
+        for (const auto& [image, option] : pairs) {
+            QTest::mouseClick(image, Qt::LeftButton);
+            QVERIFY2(option->isChecked(), qPrintable(image->objectName() + QStringLiteral(" -> ") + option->objectName()));
+        }
+        y->Command2_Click();
+    }
+
     void rowsForgetTheirChoiceWhenSwitchedOff() {
         Start();
         FormY* y = Advanced(QStringLiteral("aa.bb.cc"));

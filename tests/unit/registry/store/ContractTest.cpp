@@ -400,7 +400,9 @@ TYPED_TEST(StoreContract, NamesOutsideTheAnsiCodePageSurvive) {
     RegistryApi& reg = *this->store;
     const std::string keyName = "b\xc3\xbc" "cher \xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x8c\x8d";
     const std::string valueName = "\xd0\xb7\xd0\xbe\xd0\xbd\xd0\xb0 \xf0\x9f\x98\x80";
-    const std::string text = "\xce\xb1\xce\xb2\xce\xb3 \xe2\x82\xac";
+    // Greek, the euro sign, and the code points at each edge of UTF-8's lengths.
+    const std::string text = "\xce\xb1\xce\xb2\xce\xb3 \xe2\x82\xac \x7f \xc2\x80 \xdf\xbf \xe0\xa0\x80 \xef\xbf\xbd "
+                             "\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf";
     HKEY k = Create(reg, "Software\\MoatTest\\Intl\\" + keyName);
     ASSERT_NE(k, 0u);
     ASSERT_EQ(SetBytes(reg, k, valueName, REG_SZ, text), 0);

@@ -296,6 +296,7 @@ TEST(WineFormat, LinesThatWouldChangeWhenWrittenLeaveTheFileReadOnly) {
         {"\"x\"=dword:0000000g", "Malformed value: not a hexadecimal number"},
         {"\"x\"=hex:0g", "Malformed value"},
         {"\"x\"=dword:123456789abc", "Malformed value: the number does not fit in 32 bits"},
+        {"\"x\"=dword:100000000", "Malformed value: the number does not fit in 32 bits"},
         {"\"x\"=\"a\" junk", "Malformed value: text after the data"},
         {"\"x\"=str(2):\"a\"\"", "Malformed value: text after the data"},
         {"\"x\"=\"\\q\"", "Malformed value: unknown escape \\q"},
