@@ -12,15 +12,27 @@
 
 namespace moatgate {
 
+namespace detail {
+
+// The whole units of `unit` bytes inside [start, start + bytes), as a start and a
+// length; the length is 0 when none fits.
+inline std::size_t WholeUnits(void* start, std::size_t bytes, std::uintptr_t unit, void*& first) {
+    const auto at = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t begin = (at + unit - 1) & ~(unit - 1);
+    const std::uintptr_t end = (at + bytes) & ~(unit - 1);
+    first = reinterpret_cast<void*>(begin);
+    return end > begin ? end - begin : 0;
+}
+
+}  // namespace detail
+
 // Asks for large pages over the part of [start, start + bytes) that whole large
 // pages cover; a hint only, so nothing changes where the system cannot.
 inline void AdviseLargePages(void* start, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
-    const auto at = reinterpret_cast<std::uintptr_t>(start);
-    const std::uintptr_t begin = (at + kLarge - 1) & ~(kLarge - 1);
-    const std::uintptr_t end = (at + bytes) & ~(kLarge - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    void* first = nullptr;
+    if (const std::size_t length = detail::WholeUnits(start, bytes, std::uintptr_t{2} << 20, first))
+        ::madvise(first, length, MADV_HUGEPAGE);
 #else
     (void)start;
     (void)bytes;
@@ -31,11 +43,9 @@ inline void AdviseLargePages(void* start, std::size_t bytes) {
 // written whole: cheaper than a fault per page. A hint only, as above.
 inline void PrefaultPages(void* start, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    constexpr std::uintptr_t kPage = 4096;
-    const auto at = reinterpret_cast<std::uintptr_t>(start);
-    const std::uintptr_t begin = (at + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t end = (at + bytes) & ~(kPage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    void* first = nullptr;
+    if (const std::size_t length = detail::WholeUnits(start, bytes, 4096, first))
+        ::madvise(first, length, MADV_POPULATE_WRITE);
 #else
     (void)start;
     (void)bytes;

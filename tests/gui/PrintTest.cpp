@@ -17,7 +17,7 @@
 #include "registry/store/HiveRegistry.h"
 #include "tests/gui/FakeMessageBoxes.h"
 #include "tests/gui/FakeReportPrinter.h"
-#include "tests/gui/PdfInspect.h"
+#include "tests/gui/PdfContents.h"
 #include "tests/unit/TestSupport.h"
 
 using namespace moatgate;

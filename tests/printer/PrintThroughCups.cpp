@@ -12,7 +12,7 @@
 #include "registry/SettingsKeys.h"
 #include "registry/store/HiveRegistry.h"
 #include "tests/gui/FakeMessageBoxes.h"
-#include "tests/gui/PdfInspect.h"
+#include "tests/gui/PdfContents.h"
 #include "tests/unit/TestSupport.h"
 
 using namespace moatgate;
