@@ -17,12 +17,6 @@ using namespace moatgate;
 
 namespace {
 
-void Zone(RegistryApi& reg, const std::string& site, const std::string& name, std::uint32_t zone) {
-    HKEY k = test::Create(reg, std::string(kZoneMapKey) + "\\" + site);
-    test::SetDword(reg, k, name, zone);
-    reg.RegCloseKey(k);
-}
-
 void Unzone(RegistryApi& reg, const std::string& site) {
     reg.RegDeleteKeyA(HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\" + site);
 }
@@ -54,9 +48,9 @@ class FormXTest : public QObject {
 private slots:
     void theListLooksAsDesigned() {
         MemoryStore reg;
-        Zone(reg, "trusted.example", "*", 2);
-        Zone(reg, "odd.example", "http", 77);
-        Zone(reg, "zero.example", "http", 0);
+        test::Zone(reg, "trusted.example", "*", 2);
+        test::Zone(reg, "odd.example", "http", 77);
+        test::Zone(reg, "zero.example", "http", 0);
         FormX form(reg, boxes);
         form.show();
         form.Refresher();
@@ -141,7 +135,7 @@ private slots:
 
     void rowsAreNeverEditedInPlace() {
         MemoryStore reg;
-        Zone(reg, "a.example", "*", 2);
+        test::Zone(reg, "a.example", "*", 2);
         FormX form(reg, boxes);
         form.show();
         form.Refresher();
@@ -159,9 +153,9 @@ private slots:
 
     void theSelectionFollowsThePosition() {
         MemoryStore reg;
-        Zone(reg, "a.example", "*", 2);
-        Zone(reg, "b.example", "*", 3);
-        Zone(reg, "c.example", "*", 4);
+        test::Zone(reg, "a.example", "*", 2);
+        test::Zone(reg, "b.example", "*", 3);
+        test::Zone(reg, "c.example", "*", 4);
         FormX form(reg, boxes);
         form.show();
         form.Refresher();
@@ -170,7 +164,7 @@ private slots:
         // Nothing selected and 3 rows; a reload with 4 selects row 4, whichever site it is.
         form.LVw->selectionModel()->clearSelection();
         QCOMPARE(FirstSelectedRow(form.Sites()), std::size_t{4});
-        Zone(reg, "0first.example", "*", 2);
+        test::Zone(reg, "0first.example", "*", 2);
         form.Refresher();
         QCOMPARE(SelectedRows(form), QList<int>{4});
         QCOMPARE(Column(form, 2)[3], QStringLiteral("c.example"));
@@ -200,9 +194,9 @@ private slots:
 
     void columnClicksSortAndTheReloadKeepsTheOrder() {
         MemoryStore reg;
-        Zone(reg, "b.example", "ftp", 2);
-        Zone(reg, "a.example", "https", 3);
-        Zone(reg, "c.example", "http", 4);
+        test::Zone(reg, "b.example", "ftp", 2);
+        test::Zone(reg, "a.example", "https", 3);
+        test::Zone(reg, "c.example", "http", 4);
         FormX form(reg, boxes);
         form.show();
         form.Refresher();
@@ -223,8 +217,8 @@ private slots:
         MemoryStore reg;
         for (int i = 0; i < 50; ++i) {
             const std::string site = "site" + std::to_string(i) + ".example";
-            Zone(reg, site, "http", 2);
-            Zone(reg, site, "https", 4);
+            test::Zone(reg, site, "http", 2);
+            test::Zone(reg, site, "https", 4);
         }
         FormX form(reg, boxes);
         form.show();
@@ -247,8 +241,8 @@ private slots:
     void closingDuringAReloadWaitsForItsEnd() {
         MemoryStore reg;
         for (int i = 0; i < 20; ++i) {
-            Zone(reg, "s" + std::to_string(i) + ".example", "http", 2);
-            Zone(reg, "s" + std::to_string(i) + ".example", "https", 2);
+            test::Zone(reg, "s" + std::to_string(i) + ".example", "http", 2);
+            test::Zone(reg, "s" + std::to_string(i) + ".example", "https", 2);
         }
         FormX form(reg, boxes);
         form.show();

@@ -24,19 +24,13 @@ using namespace moatgate;
 
 namespace {
 
-void Zone(RegistryApi& reg, const std::string& site, const std::string& name, std::uint32_t zone) {
-    HKEY k = test::Create(reg, std::string(kZoneMapKey) + "\\" + site);
-    test::SetDword(reg, k, name, zone);
-    reg.RegCloseKey(k);
-}
-
 // One site for every kind of line: each label and none, "Default", no subdomain,
 // a subdomain with a dot, a domain that starts with a label's letters.
 void FourSites(RegistryApi& reg) {
-    Zone(reg, "trusted.test", "*", 2);
-    Zone(reg, "listed.test\\www", "http", 3);
-    Zone(reg, "restrictedarea.test", "https", 4);
-    Zone(reg, "zero.test\\a.b", "ftp", 0);
+    test::Zone(reg, "trusted.test", "*", 2);
+    test::Zone(reg, "listed.test\\www", "http", 3);
+    test::Zone(reg, "restrictedarea.test", "https", 4);
+    test::Zone(reg, "zero.test\\a.b", "ftp", 0);
 }
 
 const QString kHead = QStringLiteral("\n\n\n\n\tMoatgate Scripting Privilege Report.\n\n\t\tPriviledge\t\t\tSite...") +
@@ -153,7 +147,7 @@ private slots:
         QCOMPARE(Colours(doc, QStringLiteral("{LISTED}")), QStringLiteral("OOOOOOOO"));
 
         // A new click reports the list as it is then, replacing the last report.
-        Zone(reg, "zero.test\\a.b", "ftp", 2);
+        test::Zone(reg, "zero.test\\a.b", "ftp", 2);
         form.Refresher();
         form.cmdPrint_Click();
         QCOMPARE(printer.jobs, 2);
@@ -162,8 +156,8 @@ private slots:
 
     void aLineBreakInASiteNameDoesNotShiftTheFormats() {
         MemoryStore reg;
-        Zone(reg, "a\r\nb.test", "*", 4);
-        Zone(reg, "z.test", "*", 2);
+        test::Zone(reg, "a\r\nb.test", "*", 4);
+        test::Zone(reg, "z.test", "*", 2);
         test::FakeMessageBoxes boxes;
         test::FakeReportPrinter printer;
         FormX form(reg, boxes);
@@ -183,7 +177,7 @@ private slots:
         FourSites(reg);
         // Enough rows for three pages or so.
         for (int i = 0; i < 150; ++i)
-            Zone(reg, QStringLiteral("filler%1.test").arg(i, 3, 10, QLatin1Char('0')).toStdString(), "*", 4);
+            test::Zone(reg, QStringLiteral("filler%1.test").arg(i, 3, 10, QLatin1Char('0')).toStdString(), "*", 4);
         test::FakeMessageBoxes boxes;
         test::FakeReportPrinter printer;
         FormX form(reg, boxes);

@@ -21,21 +21,15 @@ namespace {
 
 constexpr int kFillers = 80;  // enough for a second page
 
-void Zone(RegistryApi& reg, const std::string& site, const std::string& name, std::uint32_t zone) {
-    HKEY k = test::Create(reg, std::string(kZoneMapKey) + "\\" + site);
-    test::SetDword(reg, k, name, zone);
-    reg.RegCloseKey(k);
-}
-
 QString Filler(int i) { return QStringLiteral("filler%1.test").arg(i, 3, 10, QLatin1Char('0')); }
 
 int Print(const QString& problem) {
     MemoryStore reg;
-    Zone(reg, "trusted.test", "*", 2);
-    Zone(reg, "listed.test\\www", "http", 3);
-    Zone(reg, "restrictedarea.test", "https", 4);
-    Zone(reg, "zero.test\\a.b", "ftp", 0);
-    for (int i = 0; i < kFillers; ++i) Zone(reg, Filler(i).toStdString(), "*", 4);
+    test::Zone(reg, "trusted.test", "*", 2);
+    test::Zone(reg, "listed.test\\www", "http", 3);
+    test::Zone(reg, "restrictedarea.test", "https", 4);
+    test::Zone(reg, "zero.test\\a.b", "ftp", 0);
+    for (int i = 0; i < kFillers; ++i) test::Zone(reg, Filler(i).toStdString(), "*", 4);
     test::FakeMessageBoxes boxes;
     QtReportPrinter printer;
     FormX form(reg, boxes);

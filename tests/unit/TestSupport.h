@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "registry/SettingsKeys.h"
 #include "registry/store/Enumeration.h"
 #include "registry/store/RegistryApi.h"
 
@@ -66,6 +67,14 @@ inline LONG SetDword(RegistryApi& reg, HKEY key, const std::string& name, std::u
     const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
                                 static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
     return reg.RegSetValueExA(key, name, 0, REG_DWORD, b, 4);
+}
+
+// Assigns a site (a domain, or domain\\subdomain) of the zone map a zone for one
+// protocol value ("*": every protocol).
+inline void Zone(RegistryApi& reg, const std::string& site, const std::string& name, std::uint32_t zone) {
+    HKEY k = Create(reg, std::string(kZoneMapKey) + "\\" + site);
+    SetDword(reg, k, name, zone);
+    reg.RegCloseKey(k);
 }
 
 inline LONG SetBytes(RegistryApi& reg, HKEY key, const std::string& name, DWORD type,

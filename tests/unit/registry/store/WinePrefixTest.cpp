@@ -22,38 +22,12 @@ namespace {
 using namespace test;
 
 // Another process holding the write lock a running server holds on its lock file.
-class LockHolder {
-public:
-    explicit LockHolder(const std::string& file) {
+struct LockHolder : OtherProcessLock {
+    explicit LockHolder(const std::string& file) : OtherProcessLock(Folder(file)) {}
+    static const std::string& Folder(const std::string& file) {
         std::filesystem::create_directories(std::filesystem::path(file).parent_path());
-        int ready[2];
-        if (::pipe(ready) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int fd = ::open(file.c_str(), O_RDWR | O_CREAT, 0600);
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            const char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? 1 : 0;
-            if (::write(ready[1], &ok, 1) != 1 || !ok) ::_exit(1);
-            for (;;) ::pause();
-        }
-        char ok = 0;
-        ::close(ready[1]);
-        if (::read(ready[0], &ok, 1) != 1 || !ok) Stop();
-        ::close(ready[0]);
+        return file;
     }
-    ~LockHolder() { Stop(); }
-    bool Holding() const { return pid_ > 0; }
-    void Stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
 };
 
 std::string ServerName(const std::string& prefix) {
@@ -81,7 +55,7 @@ TEST(WinePrefix, TheServerIsLookedForUnderThePrefixOwnersUidAndInDebiansFolder) 
     EXPECT_FALSE(WineServerRunning(prefix, tmp.path().string()));
     {
         LockHolder server(own + "/lock");
-        ASSERT_TRUE(server.Holding());
+        ASSERT_TRUE(server.Held());
         EXPECT_TRUE(WineServerRunning(prefix, tmp.path().string()));
     }
     EXPECT_FALSE(WineServerRunning(prefix, tmp.path().string()));  // the lock file stays, unlocked
@@ -89,7 +63,7 @@ TEST(WinePrefix, TheServerIsLookedForUnderThePrefixOwnersUidAndInDebiansFolder) 
     // Debian's Wine keeps it in a folder of its own, named in the prefix.
     WriteFile(prefix + "/wineserver", "wine-AbC123");
     LockHolder debian(tmp.file("wine-AbC123/" + ServerName(prefix) + "/lock"));
-    ASSERT_TRUE(debian.Holding());
+    ASSERT_TRUE(debian.Held());
     EXPECT_TRUE(WineServerRunning(prefix, tmp.path().string()));
 }
 
