@@ -266,12 +266,18 @@ void Hive::ClearDirty() {
 }
 
 HiveKey* Hive::CreateSubkey(HiveKey& parent, std::u16string_view childName, std::u16string_view keyClass,
-                            bool withClass) {
-    HiveKey* child = NewKey(parent, childName, Now());
+                            bool withClass, std::size_t place) {
     HiveKey::Children& children = parent.children;
-    // Keys made in order (an import of an export) go last.
-    const bool last = children.empty() || CompareNames(children.back()->name, childName) < 0;
-    children.Insert(last ? children.size() : children.LowerBound(childName, NameLess{}), KeyRef(child));
+    const std::size_t size = children.size();
+    const bool fits = place <= size && (place == 0 || CompareNames(children[place - 1]->name, childName) < 0) &&
+                      (place == size || CompareNames(childName, children[place]->name) < 0);
+    if (!fits) {
+        // Keys made in order (an import of an export) go last.
+        const bool last = size == 0 || CompareNames(children.back()->name, childName) < 0;
+        place = last ? size : children.LowerBound(childName, NameLess{});
+    }
+    HiveKey* child = NewKey(parent, childName, Now());
+    children.Insert(place, KeyRef(child));
     MarkDirty(*child);
     if (withClass && !keyClass.empty()) child->keyClass = InternClass(keyClass);
     Touch(parent);

@@ -152,8 +152,11 @@ public:
     const std::u16string* InternClass(std::u16string_view keyClass);
 
     // Changes made as the registry makes them: each stamps what it changes.
+    // `place`, where a search just found the name would go among the parent's
+    // children, spares a second search; a wrong one is not trusted.
+    static constexpr std::size_t kFindPlace = static_cast<std::size_t>(-1);
     HiveKey* CreateSubkey(HiveKey& parent, std::u16string_view name, std::u16string_view keyClass,
-                          bool withClass);
+                          bool withClass, std::size_t place = kFindPlace);
     // Returns false (and changes nothing) when the value already holds these bytes.
     bool SetValue(HiveKey& key, std::u16string_view name, DWORD type,
                   std::vector<unsigned char> data);

@@ -143,7 +143,7 @@ LONG HiveRegistry::SplitPath(std::string_view subKey) {
     return ERROR_SUCCESS;
 }
 
-HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name) {
+HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name, std::size_t* place) {
     const HiveKey::Children& children = parent.children;
     const std::size_t size = children.size();
     Hint* hint = nullptr;
@@ -167,6 +167,7 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name) {
             const int next = lo < size ? CompareNames(children[lo]->name, name) : 1;
             if (next >= 0) {
                 hint->index = lo;
+                if (place) *place = lo;
                 return next == 0 ? children[lo].get() : nullptr;
             }
             ++lo;
@@ -182,16 +183,22 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name) {
         }
     }
     std::size_t at = lo;
-    for (std::size_t count = hi - lo; count > 0;) {
-        const std::size_t half = count / 2;
-        if (CompareNames(children[at + half]->name, name) < 0) {
-            at += half + 1;
-            count -= half + 1;
-        } else {
-            count = half;
+    if (lo == 0 && hi == size) {
+        // Nothing to go by: the list's own search, a chunk at a time.
+        at = children.LowerBound(name, NameLess{});
+    } else {
+        for (std::size_t count = hi - lo; count > 0;) {
+            const std::size_t half = count / 2;
+            if (CompareNames(children[at + half]->name, name) < 0) {
+                at += half + 1;
+                count -= half + 1;
+            } else {
+                count = half;
+            }
         }
     }
     hint->index = at;
+    if (place) *place = at;
     return at < size && CompareNames(children[at]->name, name) == 0 ? children[at].get() : nullptr;
 }
 
@@ -248,9 +255,10 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, std::string_view subKey, DWORD,
     if (key->Depth(kMaxKeyDepth) + names_.size() > kMaxKeyDepth) return op.Finish(ERROR_INVALID_PARAMETER);
     bool created = false;
     for (const auto& n : names_) {
-        HiveKey* child = FindChild(*key, n);
+        std::size_t place = 0;
+        HiveKey* child = FindChild(*key, n, &place);
         if (!child) {
-            child = hive_.CreateSubkey(*key, n, cls, true);
+            child = hive_.CreateSubkey(*key, n, cls, true, place);
             created = true;
         }
         key = child;

@@ -83,8 +83,9 @@ private:
     // that is not UTF-8.
     LONG SplitPath(std::string_view subKey);
     // The child of that name, trying first next to where the last lookup under
-    // the same key found one: a walk by name in order costs O(1) per step.
-    HiveKey* FindChild(HiveKey& parent, std::u16string_view name);
+    // the same key found one: a walk by name in order costs O(1) per step. When
+    // there is none, `place` (if given) is where it would go among the children.
+    HiveKey* FindChild(HiveKey& parent, std::u16string_view name, std::size_t* place = nullptr);
     LONG OpenKey(HKEY root, std::string_view subKey, HKEY* result);
     void ForgetHints();
     void NoteRefusal(LONG status);

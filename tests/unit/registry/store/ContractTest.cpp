@@ -120,18 +120,19 @@ TYPED_TEST(StoreContract, EnumerationEndsWith259AndVisitsEveryKeyInOrder) {
     std::vector<std::string> expected;
     {
         StoreScope scope(reg, true);
-        for (int i = 0; i < 300; ++i) {
-            const std::string name = "site" + std::to_string(1000 + (i * 7919) % 300) + ".org";
+        // Enough keys, in scrambled order, that a key lists them in chunks.
+        for (int i = 0; i < 1500; ++i) {
+            const std::string name = "site" + std::to_string(1000 + (i * 7919) % 1500) + ".org";
             reg.RegCloseKey(Create(reg, name, base));
         }
         ASSERT_EQ(scope.End(), 0);
     }
-    for (int i = 0; i < 300; ++i) expected.push_back("site" + std::to_string(1000 + i) + ".org");
+    for (int i = 0; i < 1500; ++i) expected.push_back("site" + std::to_string(1000 + i) + ".org");
     EXPECT_EQ(SubkeyNames(reg, base), expected);
 
     char name[64];
     DWORD cch = sizeof name;
-    EXPECT_EQ(reg.RegEnumKeyExA(base, 300, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(reg.RegEnumKeyExA(base, 1500, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
     ASSERT_EQ(SetDword(reg, base, "only", 1), 0);
     unsigned char data[8];
     DWORD cb = sizeof data;
@@ -141,8 +142,8 @@ TYPED_TEST(StoreContract, EnumerationEndsWith259AndVisitsEveryKeyInOrder) {
     EXPECT_EQ(reg.RegEnumValueA(base, 1, name, &cch, nullptr, nullptr, data, &cb), ERROR_NO_MORE_ITEMS);
     // Walking backwards works as well as forwards.
     cch = sizeof name;
-    ASSERT_EQ(reg.RegEnumKeyExA(base, 299, name, &cch, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(std::string(name, cch), "site1299.org");
+    ASSERT_EQ(reg.RegEnumKeyExA(base, 1499, name, &cch, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(std::string(name, cch), "site2499.org");
     cch = sizeof name;
     ASSERT_EQ(reg.RegEnumKeyExA(base, 5, name, &cch, nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(std::string(name, cch), "site1005.org");
