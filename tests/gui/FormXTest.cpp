@@ -306,6 +306,9 @@ private slots:
         QVERIFY(near(form.Line2->geometry().center().y(), form.Image4->y()));
         QVERIFY(near(form.Line3->geometry().center().y(), form.Image5->y()));
         QVERIFY(near(form.Line1->geometry().center().y(), form.Image3->y() - px(60)));
+        // The legend's pictures stand in one column where its separators begin.
+        for (QWidget* picture : {form.Image3, form.Image4, form.Image5})
+            QVERIFY2(near(picture->x(), form.Line1->x()), qPrintable(picture->objectName()));
         QCOMPARE(form.Label1->text(),
                  QStringLiteral("Can run any script on your computer - Only for Banks and Escrow providers you can "
                                 "trust with your life savings!"));

@@ -76,22 +76,30 @@ private slots:
     }
 
     // The thread takes its own copy of each variable that places the store: each
-    // one alone still leads it to the file it names.
+    // one alone still leads it to the file it names. A relative XDG_DATA_HOME is
+    // no place at all, and HOME is taken instead.
     void theStoreOpenedBesideTheWindowIsWhereTheEnvironmentPutsIt() {
         test::TempDir dir;
-        const std::string data = dir.file("data"), home = dir.file("home"), prefix = dir.file("prefix");
-        for (const std::string& folder : {data, home, prefix}) std::filesystem::create_directories(folder);
+        const std::string data = dir.file("data"), home = dir.file("home"), prefix = dir.file("prefix"),
+                          otherHome = dir.file("other-home");
+        for (const std::string& folder : {data, home, prefix, otherHome}) std::filesystem::create_directories(folder);
+        // Relative, yet leading into the test's own folder wherever it is read from.
+        const std::string relativeData =
+            std::filesystem::relative(dir.file("relative-data"), std::filesystem::current_path()).string();
         const struct {
             const char* name;
             std::string value;
             std::string store;
+            std::string home = {};
         } cases[] = {{"XDG_DATA_HOME", data, data + "/moatgate/user.reg"},
                      {"HOME", home, home + "/.local/share/moatgate/user.reg"},
-                     {"WINEPREFIX", prefix, prefix + "/user.reg"}};
+                     {"WINEPREFIX", prefix, prefix + "/user.reg"},
+                     {"XDG_DATA_HOME", relativeData, otherHome + "/.local/share/moatgate/user.reg", otherHome}};
         for (const auto& c : cases) {
             test::FakeMessageBoxes boxes;
             OpeningStore store([&](const char* name) -> const char* {
-                return std::string(name) == c.name ? c.value.c_str() : nullptr;
+                if (std::string(name) == c.name) return c.value.c_str();
+                return std::string(name) == "HOME" && !c.home.empty() ? c.home.c_str() : nullptr;
             });
             QVERIFY2(store.Wait(boxes), c.name);
             QVERIFY2(std::filesystem::exists(c.store), c.name);

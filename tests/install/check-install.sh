@@ -26,5 +26,7 @@ metainfo="$root/usr/share/metainfo/io.github.moatgate.Moatgate.metainfo.xml"
 desktop-file-validate "$launcher" || fail "the launcher does not validate"
 desktop-file-validate "$autostart" || fail "the autostart entry does not validate"
 grep -qx 'Exec=moatgate Startup' "$autostart" || fail "the autostart entry does not start the login check"
+# The launcher opens the window whatever the protection (the login check may not).
+grep -qx 'Exec=moatgate' "$launcher" || fail "the launcher does not start the program itself"
 appstreamcli validate --no-net "$metainfo" || fail "the metainfo does not validate"
 echo "ok: installed and validated"

@@ -97,6 +97,7 @@ TEST_F(RegToolTest, AddStoresEachTypeAndRefusesBadInputWithoutChanges) {
         {{"/v", "e", "/t", "REG_EXPAND_SZ", "/d", "%TEMP%\\x"}, "    e    REG_EXPAND_SZ    %TEMP%\\x"},
         {{"/v", "d", "/t", "reg_dword", "/d", "0x10000"}, "    d    REG_DWORD    0x10000"},
         {{"/v", "dd", "/t", "REG_DWORD", "/d", "4294967295"}, "    dd    REG_DWORD    0xffffffff"},
+        {{"/v", "be", "/t", "REG_DWORD_BIG_ENDIAN", "/d", "0x10203"}, "    be    REG_DWORD_BIG_ENDIAN    0x10203"},
         {{"/v", "o", "/t", "REG_DWORD", "/d", "010"}, "    o    REG_DWORD    0xa"},  // decimal, not octal
         {{"/v", "b", "/t", "REG_BINARY", "/d", "0000010A"}, "    b    REG_BINARY    0000010A"},
         {{"/v", "m", "/t", "REG_MULTI_SZ", "/s", "|", "/d", "one|two"}, "    m    REG_MULTI_SZ    one\\0two"},
@@ -164,6 +165,8 @@ TEST_F(RegToolTest, ExportWritesWhatTheRegistryEditorWritesAndImportReadsItBack)
     HKEY k = Create(reg, "Software\\Test");
     SetBytes(reg, k, "", REG_SZ, "quote \" and \\ back");
     SetBytes(reg, k, "bin", REG_BINARY, std::string(30, '\x7f'));
+    // The registry editor breaks a hex line once it reaches 77 characters, not only past them.
+    SetBytes(reg, k, "bin2", REG_BINARY, std::string(23, '\x7f'));
     reg.RegSetValueExA(k, "multi", 0, REG_MULTI_SZ, reinterpret_cast<const unsigned char*>("a\0b\0"), 5);
     SetBytes(reg, k, "path", REG_EXPAND_SZ, "%TEMP%");
     reg.RegCloseKey(k);
@@ -176,6 +179,8 @@ TEST_F(RegToolTest, ExportWritesWhatTheRegistryEditorWritesAndImportReadsItBack)
                         "@=\"quote \\\" and \\\\ back\"\r\n"
                         "\"bin\"=hex:7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,\\\r\n"
                         "  7f,7f,7f,7f,7f,7f,7f\r\n"
+                        "\"bin2\"=hex:7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,7f,\\\r\n"
+                        "  7f\r\n"
                         "\"multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
                         "\"path\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,00,00\r\n"
                         "\"Test1\"=\"Hello, World\"\r\n"

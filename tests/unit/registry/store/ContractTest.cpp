@@ -389,8 +389,15 @@ TYPED_TEST(StoreContract, UnrepresentableNamesFailInsteadOfBeingAltered) {
     EXPECT_NE(reg.RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\" + std::string(256, 'k'), 0, "", 0, 0x3F,
                                   nullptr, &k, nullptr),
               0);
+    // One character less is the longest name the platform takes.
+    k = Create(reg, "Software\\MoatTest\\" + std::string(255, 'k'));
+    EXPECT_NE(k, 0u);
+    reg.RegCloseKey(k);
     k = Create(reg, "Software\\MoatTest\\Names");
     EXPECT_NE(SetDword(reg, k, "bad\xc3", 1), 0);
+    // UTF-8 for a surrogate half, either end of their range, is no character.
+    EXPECT_NE(SetDword(reg, k, "bad\xed\xa0\x80", 1), 0);
+    EXPECT_NE(SetDword(reg, k, "bad\xed\xbf\xbf", 1), 0);
     EXPECT_NE(SetBytes(reg, k, "badtext", REG_SZ, "\xff\xfe"), 0);
     EXPECT_TRUE(ValueNames(reg, k).empty());
     reg.RegCloseKey(k);

@@ -63,6 +63,14 @@ TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
         ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.message;
         EXPECT_EQ(WriteHiveText(hive, std::string_view(text).substr(0, layout.preambleEnd)), text) << name;
     }
+    // A control character without a letter of its own goes in octal, with three
+    // digits whenever a digit that would read as part of it follows: 0 as well as 7.
+    MemoryStore reg;
+    HKEY k = Create(reg, "K");
+    ASSERT_EQ(SetBytes(reg, k, "v", REG_SZ, "\x01" "0 \x01" "7 \x01" "8 \x01"), 0);
+    reg.RegCloseKey(k);
+    const std::string written = WriteHiveText(reg.GetHive(), "");
+    EXPECT_NE(written.find("\n\"v\"=\"\\0010 \\0017 \\18 \\1\"\n"), std::string::npos) << written;
 }
 
 TEST(WineFormat, ValuesAreStoredAsWineStoresThem) {
