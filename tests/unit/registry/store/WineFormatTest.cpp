@@ -419,6 +419,13 @@ TEST(WineFormat, KeysBeyondThePlatformsLimitsAreReadButLeaveTheFileReadOnly) {
         {chain(100000, "k"), false, "Key path deeper than 512 levels"},
         {chain(2, std::string(255, 'n')), true, ""},
         {chain(2, std::string(256, 'n')), false, "Key name longer than 255 characters"},
+        // At the limits: a section sharing the previous one's names, names read the slow way.
+        {chain(2, std::string(255, 'n')) + "\n[" + std::string(255, 'n') + "\\\\" + std::string(255, 'n') +
+             "\\\\x] 1796554876\n\"v\"=dword:00000001\n",
+         true, ""},
+        {chain(2, "\\x00e9" + std::string(254, 'n')), true, ""},
+        {"WINE REGISTRY Version 2\n\n[A] 1796554876\n\"\\x00e9" + std::string(16382, 'v') +
+             "\"=dword:00000001\n", true, ""},
         {"WINE REGISTRY Version 2\n[A]\n\"" + std::string(16384, 'v') + "\"=dword:00000001\n", false,
          "Value name longer than 16383 characters"},
     };
