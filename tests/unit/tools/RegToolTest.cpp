@@ -484,6 +484,7 @@ TEST(RegToolDeep, AddAndImportRefuseWhatThePlatformRefuses) {
     EXPECT_NE(r.err.find("a key name may be at most 255 characters long (status 87)"), std::string::npos) << r.err;
     EXPECT_EQ(Tool(reg, {"query", "HKCU\\k"}).code, 1);
     EXPECT_EQ(Tool(reg, {"query", "HKCU\\Software"}).code, 1);
+    EXPECT_EQ(Tool(reg, {"add", "HKCU\\Software\\" + std::string(255, 'n'), "/f"}).code, 0);
 
     // Below a key opened deep down, the limit counts from the root.
     HKEY deep = Create(reg, Chain(500));
