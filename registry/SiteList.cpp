@@ -123,15 +123,14 @@ void SiteList::Sort() {
     // The rows are moved once each, in their new order, into a list of their own:
     // read from a few places that each advance in order, with the rows a little
     // ahead asked for early, so that a long list does not wait on memory per row.
-    std::vector<SiteRow> sorted;
-    sorted.reserve(rows_.capacity());
-    AdviseLargePages(sorted.data(), sorted.capacity() * sizeof(SiteRow));
+    std::vector<SiteRow> unsorted;
+    unsorted.swap(rows_);
+    Reserve(unsorted.capacity());
     constexpr std::uint32_t kAhead = 8;
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) __builtin_prefetch(&rows_[order[i + kAhead].row]);
-        sorted.push_back(std::move(rows_[order[i].row]));
+        if (i + kAhead < n) __builtin_prefetch(&unsorted[order[i + kAhead].row]);
+        rows_.push_back(std::move(unsorted[order[i].row]));
     }
-    rows_.swap(sorted);
 }
 
 void SiteList::SelectOnly(std::size_t index) {
