@@ -516,6 +516,25 @@ TEST(RegToolDeep, AddAndImportRefuseWhatThePlatformRefuses) {
     r = Tool(reg, {"import", file});
     EXPECT_EQ(r.code, 0) << r.err.substr(0, 300);
     EXPECT_EQ(Tool(reg, {"query", "HKCU\\" + Chain(512), "/v", "x"}).code, 0);
+    // A key name of 255 characters is imported and one of 256 is not, counted in
+    // characters, not in UTF-8 bytes.
+    for (const std::string& unit : {std::string("n"), std::string("\xc3\xbc")}) {
+        auto repeated = [&unit](int times) {
+            std::string s;
+            for (int i = 0; i < times; ++i) s += unit;
+            return s;
+        };
+        WriteFile(file, Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Long\\" +
+                                  repeated(256) + "]\r\n"));
+        r = Tool(reg, {"import", file});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(":3: a key name is longer than 255 characters"), std::string::npos) << r.err.substr(0, 300);
+        WriteFile(file, Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Long\\" +
+                                  repeated(255) + "]\r\n"));
+        r = Tool(reg, {"import", file});
+        EXPECT_EQ(r.code, 0) << r.err.substr(0, 300);
+        EXPECT_EQ(Tool(reg, {"query", "HKCU\\Long\\" + repeated(255)}).code, 0);
+    }
 
     // A value name: 16383 characters at most.
     r = Tool(reg, {"add", "HKCU\\Software\\Names", "/v", std::string(16384, 'v'), "/d", "x", "/f"});

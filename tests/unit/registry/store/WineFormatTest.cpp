@@ -399,6 +399,27 @@ TEST(WineFormat, AnErrorQuotesAShortEscapedPrefixOfItsLine) {
     for (char c : error.message) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << error.message;
 }
 
+// What an error quotes: controls and characters that are invisible or turn the
+// text round are shown as escapes, each class exactly to its ends; the rest as it
+// is; undecodable bytes one by one.
+TEST(WineFormat, QuotedTextEscapesExactlyTheCharactersThatHideOrTurnIt) {
+    const struct {
+        std::u16string text;
+        std::string shown;
+    } rows[] = {
+        {u"\u001f \u007e\u007f\u0080", "\\x1f ~\\x7f\\x80"},
+        {u"\u009f\u00a0\u00a1", "\\x9f\u00a0\u00a1"},
+        {u"\u200a\u200b\u200f\u2010", "\u200a\\u200b\\u200f\u2010"},
+        {u"\u2027\u2028\u202e\u202f", "\u2027\\u2028\\u202e\u202f"},
+        {u"\u2065\u2066\u2069\u206a", "\u2065\\u2066\\u2069\u206a"},
+        {u"\ufefe\ufeff\uff00", "\ufefe\\ufeff\uff00"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(PrintableExcerpt(Utf16ToUtf8(row.text)), row.shown);
+    EXPECT_EQ(PrintableExcerpt("a\xff\xc3", 60), "a\\xff\\xc3");
+    EXPECT_EQ(PrintableExcerpt("abc", 3), "abc");
+    EXPECT_EQ(PrintableExcerpt("abcd", 3), "abc...");
+}
+
 // A store file may hold keys deeper or longer than the platform allows: they are
 // read (so the user can see and mend them) without any walk recursing, but the
 // file is not written.
