@@ -12,9 +12,12 @@
 
 namespace moatgate {
 
-bool NameLess::operator()(const KeyRef& a, const KeyRef& b) const { return CompareNames(a->name, b->name) < 0; }
-bool NameLess::operator()(const KeyRef& a, std::u16string_view b) const { return CompareNames(a->name, b) < 0; }
-bool NameLess::operator()(std::u16string_view a, const KeyRef& b) const { return CompareNames(a, b->name) < 0; }
+bool NameLess::operator()(const KeyRef& a, const KeyRef& b) const {
+    if (const int c = ComparePrefixes(a.prefix(), b.prefix())) return c < 0;
+    return CompareNames(a->name, b->name) < 0;
+}
+bool NameLess::operator()(const KeyRef& a, const NameProbe& b) const { return CompareNames(a, b) < 0; }
+bool NameLess::operator()(const NameProbe& a, const KeyRef& b) const { return CompareNames(b, a) > 0; }
 bool NameLess::operator()(const HiveValue& a, const HiveValue& b) const { return CompareNames(a.name, b.name) < 0; }
 bool NameLess::operator()(const HiveValue& a, std::u16string_view b) const { return CompareNames(a.name, b) < 0; }
 bool NameLess::operator()(std::u16string_view a, const HiveValue& b) const { return CompareNames(a, b.name) < 0; }
@@ -34,10 +37,10 @@ constexpr std::size_t kLargestArenaBlock = 8 * 1024 * 1024;
 }  // namespace
 
 HiveKey* HiveKey::FindChild(std::u16string_view n) const {
-    const std::size_t at = children.LowerBound(n, NameLess{});
+    const NameProbe probe(n);
+    const std::size_t at = children.LowerBound(probe, NameLess{});
     if (at == children.size()) return nullptr;
-    HiveKey* child = children[at].get();
-    return CompareNames(child->name, n) == 0 ? child : nullptr;
+    return CompareNames(children[at], probe) == 0 ? children[at].get() : nullptr;
 }
 
 const HiveKey::Values& HiveKey::values() const {
@@ -233,12 +236,13 @@ const std::u16string* Hive::InternClass(std::u16string_view keyClass) {
 HiveKey* Hive::FindOrAddChild(HiveKey& parent, std::u16string_view childName, std::uint64_t time) {
     HiveKey::Children& children = parent.children;
     // Files list keys in the registry's order: a new key mostly comes last.
+    const NameProbe probe(childName);
     std::size_t at = children.size();
-    if (at == 0 || CompareNames(children.back()->name, childName) < 0) {
+    if (at == 0 || CompareNames(children.back(), probe) < 0) {
         // appended below
     } else {
-        at = children.LowerBound(childName, NameLess{});
-        if (at < children.size() && CompareNames(children[at]->name, childName) == 0) return children[at].get();
+        at = children.LowerBound(probe, NameLess{});
+        if (at < children.size() && CompareNames(children[at], probe) == 0) return children[at].get();
     }
     HiveKey* child = NewKey(parent, childName, time);
     children.Insert(at, KeyRef(child));
@@ -269,12 +273,13 @@ HiveKey* Hive::CreateSubkey(HiveKey& parent, std::u16string_view childName, std:
                             bool withClass, std::size_t place) {
     HiveKey::Children& children = parent.children;
     const std::size_t size = children.size();
-    const bool fits = place <= size && (place == 0 || CompareNames(children[place - 1]->name, childName) < 0) &&
-                      (place == size || CompareNames(childName, children[place]->name) < 0);
+    const NameProbe probe(childName);
+    const bool fits = place <= size && (place == 0 || CompareNames(children[place - 1], probe) < 0) &&
+                      (place == size || CompareNames(children[place], probe) > 0);
     if (!fits) {
         // Keys made in order (an import of an export) go last.
-        const bool last = size == 0 || CompareNames(children.back()->name, childName) < 0;
-        place = last ? size : children.LowerBound(childName, NameLess{});
+        const bool last = size == 0 || CompareNames(children.back(), probe) < 0;
+        place = last ? size : children.LowerBound(probe, NameLess{});
     }
     HiveKey* child = NewKey(parent, childName, Now());
     children.Insert(place, KeyRef(child));
@@ -311,7 +316,7 @@ void Hive::DeleteKey(HiveKey& key) {
     }
     key.block_ = HiveKey::kNoBlock;
     HiveKey::Children& siblings = parent->children;
-    const std::size_t at = siblings.LowerBound(key.name, NameLess{});
+    const std::size_t at = siblings.LowerBound(NameProbe(key.name), NameLess{});
     if (at < siblings.size() && siblings[at].get() == &key) siblings.Erase(at);
     ++generation_;
     Touch(*parent);

@@ -18,6 +18,7 @@
 
 #include "registry/store/RegistryTypes.h"
 #include "registry/store/SortedList.h"
+#include "registry/store/Unicode.h"
 
 namespace moatgate {
 
@@ -30,24 +31,36 @@ struct HiveValue {
 class HiveKey;
 class Hive;
 
-// A subkey as its parent lists it; the hive owns every key.
+// A subkey as its parent lists it, with its name's prefix (NamePrefix) beside it:
+// a search among many siblings then reads few of the keys themselves, each of
+// which is elsewhere in memory. The hive owns every key.
 class KeyRef {
 public:
-    explicit KeyRef(HiveKey* key = nullptr) : key_(key) {}
+    KeyRef() = default;
+    explicit KeyRef(HiveKey* key);
     HiveKey* get() const { return key_; }
     HiveKey* operator->() const { return key_; }
     HiveKey& operator*() const { return *key_; }
+    std::uint64_t prefix() const { return prefix_; }
 
 private:
-    HiveKey* key_;
+    HiveKey* key_ = nullptr;
+    std::uint64_t prefix_ = 0;
+};
+
+// A name to look up among siblings, its prefix worked out once.
+struct NameProbe {
+    explicit NameProbe(std::u16string_view n);
+    std::u16string_view name;
+    std::uint64_t prefix;
 };
 
 // Siblings in the registry's order; looked up by name without a folded copy.
 struct NameLess {
     using is_transparent = void;
     bool operator()(const KeyRef& a, const KeyRef& b) const;
-    bool operator()(const KeyRef& a, std::u16string_view b) const;
-    bool operator()(std::u16string_view a, const KeyRef& b) const;
+    bool operator()(const KeyRef& a, const NameProbe& b) const;
+    bool operator()(const NameProbe& a, const KeyRef& b) const;
     bool operator()(const HiveValue& a, const HiveValue& b) const;
     bool operator()(const HiveValue& a, std::u16string_view b) const;
     bool operator()(std::u16string_view a, const HiveValue& b) const;
@@ -124,6 +137,15 @@ private:
     bool moreBlocks_ : 1 = false;  // the hive lists further blocks
     bool deleted_ : 1 = false;     // gone, kept until the hive forgets what changed
 };
+
+inline KeyRef::KeyRef(HiveKey* key) : key_(key), prefix_(key ? NamePrefix(key->name) : 0) {}
+inline NameProbe::NameProbe(std::u16string_view n) : name(n), prefix(NamePrefix(n)) {}
+
+// A sibling's order against a name: CompareNames, mostly decided by the prefixes.
+inline int CompareNames(const KeyRef& a, const NameProbe& b) {
+    if (const int c = ComparePrefixes(a.prefix(), b.prefix)) return c;
+    return CompareNames(a->name, b.name);
+}
 
 class Hive {
 public:

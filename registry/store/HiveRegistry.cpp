@@ -146,6 +146,7 @@ LONG HiveRegistry::SplitPath(std::string_view subKey) {
 HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name, std::size_t* place) {
     const HiveKey::Children& children = parent.children;
     const std::size_t size = children.size();
+    const NameProbe probe(name);
     Hint* hint = nullptr;
     Hint* oldest = &hints_[0];
     for (Hint& h : hints_) {
@@ -160,11 +161,11 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name, std:
     } else if (hint->used = ++hintClock_; hint->index < size) {
         // Lookups mostly come in the keys' own order: search forward from the last
         // one in growing steps, so that the next key costs a few comparisons.
-        const int c = CompareNames(children[hint->index]->name, name);
+        const int c = CompareNames(children[hint->index], probe);
         if (c == 0) return children[hint->index].get();
         if (c < 0) {
             lo = hint->index + 1;
-            const int next = lo < size ? CompareNames(children[lo]->name, name) : 1;
+            const int next = lo < size ? CompareNames(children[lo], probe) : 1;
             if (next >= 0) {
                 hint->index = lo;
                 if (place) *place = lo;
@@ -172,24 +173,24 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name, std:
             }
             ++lo;
             for (std::size_t step = 1;; step *= 2) {
-                const std::size_t probe = lo + step - 1;
-                if (probe >= size) break;
-                if (CompareNames(children[probe]->name, name) >= 0) {
-                    hi = probe + 1;
+                const std::size_t at = lo + step - 1;
+                if (at >= size) break;
+                if (CompareNames(children[at], probe) >= 0) {
+                    hi = at + 1;
                     break;
                 }
-                lo = probe + 1;
+                lo = at + 1;
             }
         }
     }
     std::size_t at = lo;
     if (lo == 0 && hi == size) {
         // Nothing to go by: the list's own search, a chunk at a time.
-        at = children.LowerBound(name, NameLess{});
+        at = children.LowerBound(probe, NameLess{});
     } else {
         for (std::size_t count = hi - lo; count > 0;) {
             const std::size_t half = count / 2;
-            if (CompareNames(children[at + half]->name, name) < 0) {
+            if (CompareNames(children[at + half], probe) < 0) {
                 at += half + 1;
                 count -= half + 1;
             } else {
@@ -199,7 +200,7 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name, std:
     }
     hint->index = at;
     if (place) *place = at;
-    return at < size && CompareNames(children[at]->name, name) == 0 ? children[at].get() : nullptr;
+    return at < size && CompareNames(children[at], probe) == 0 ? children[at].get() : nullptr;
 }
 
 void HiveRegistry::ForgetHints() {

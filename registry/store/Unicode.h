@@ -1,6 +1,8 @@
 // UTF-8 / UTF-16 conversion and the registry's case-insensitive name order.
 #pragma once
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -60,6 +62,37 @@ inline int CompareNames(std::u16string_view a, std::u16string_view b) {
     }
     if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
+}
+
+// The first eight units of a name in one number, so that most comparisons among
+// siblings need not read the names: a byte per unit, the first unit in the top
+// byte, ASCII letters folded as above; zero bytes after the end (a NUL unit
+// compares as the end does, which keeps the order); 0x80 bytes from the first unit
+// that is not ASCII on, whose order only its folding tells.
+inline std::uint64_t NamePrefix(std::u16string_view name) {
+    std::uint64_t prefix = 0;
+    std::size_t i = 0;
+    for (; i < 8 && i < name.size(); ++i) {
+        char16_t c = name[i];
+        if (c >= 0x80) break;
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+        prefix = prefix << 8 | c;
+    }
+    const bool cut = i < 8 && i < name.size();
+    for (; i < 8; ++i) prefix = prefix << 8 | (cut ? 0x80u : 0u);
+    return prefix;
+}
+
+// The order of two names from their prefixes: -1 or 1 where the first byte that
+// differs decides it (a unit each, or the end of one name), 0 where the names
+// themselves must be compared.
+inline int ComparePrefixes(std::uint64_t a, std::uint64_t b) {
+    if (a == b) return 0;
+    const int shift = 56 - (std::countl_zero(a ^ b) & ~7);
+    const unsigned x = static_cast<unsigned>(a >> shift) & 0xFF;
+    const unsigned y = static_cast<unsigned>(b >> shift) & 0xFF;
+    if (x == 0x80 || y == 0x80) return 0;
+    return x < y ? -1 : 1;
 }
 
 }  // namespace moatgate

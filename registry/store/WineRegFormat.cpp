@@ -905,7 +905,7 @@ constexpr std::uint32_t kAfterPreamble = HiveKey::kNoBlock;
 const HiveKey* Predecessor(const HiveKey* key) {
     const HiveKey* parent = key->parent;
     if (!parent) return nullptr;
-    const std::size_t at = parent->children.LowerBound(key->name, NameLess{});
+    const std::size_t at = parent->children.LowerBound(NameProbe(key->name), NameLess{});
     if (at == 0) return parent;
     const HiveKey* p = parent->children[at - 1].get();
     while (!p->children.empty()) p = p->children.back().get();

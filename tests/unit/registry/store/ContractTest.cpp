@@ -464,5 +464,31 @@ TYPED_TEST(StoreContract, NamesThatOnlyLookAlikeStayApart) {
     reg.RegCloseKey(k);
 }
 
+// Siblings that share their first characters, differ in case or run past eight
+// characters keep the registry's order and are found under any spelling: ASCII
+// letters compare folded ("_" before "Z"), a name before its longer forms, and
+// from the first letter outside ASCII on the letters themselves decide.
+TYPED_TEST(StoreContract, SiblingsSharingTheirBeginningKeepTheirOrder) {
+    RegistryApi& reg = *this->store;
+    const std::vector<std::string> ordered = {
+        "abc",       "abcd_", "abcdefg",          "abcdefgh",         "ABCDEFGHa",        "abcdefghi",
+        "abcdZ",     "abcd\xc3\xa9", "abck", "abc\xc3\xa8z", "abc\xc3\xa9" "a", "abc\xe2\x84\xaa"};
+    HKEY k = Create(reg, "Software\\MoatTest\\Shared");
+    ASSERT_NE(k, 0u);
+    for (const std::size_t i : {7, 2, 11, 0, 9, 4, 1, 10, 5, 8, 3, 6}) reg.RegCloseKey(Create(reg, ordered[i], k));
+    EXPECT_EQ(SubkeyNames(reg, k), ordered);
+    for (const std::string other : {"ABC", "ABCD_", "ABCDEFGHA", "ABCDEFGHI", "abcdz", "ABCD\xc3\x89", "ABCK",
+                                    "ABC\xc3\x88Z", "ABC\xc3\x89" "A"}) {
+        HKEY sub = 0;
+        EXPECT_EQ(reg.RegOpenKeyA(k, other, &sub), 0) << other;
+        reg.RegCloseKey(sub);
+    }
+    for (const std::string absent : {"abcdefgi", "abcdefghh", "abcd\xc3\xaa", "abcj"}) {
+        HKEY sub = 0;
+        EXPECT_NE(reg.RegOpenKeyA(k, absent, &sub), 0) << absent;
+    }
+    reg.RegCloseKey(k);
+}
+
 }  // namespace
 }  // namespace moatgate
