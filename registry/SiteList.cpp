@@ -23,11 +23,12 @@ int CompareText(const std::string& a, const std::string& b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// The first eight bytes of a text in CompareText's order, as one number: texts
-// whose numbers differ compare as their numbers do.
-std::uint64_t SortPrefix(const std::string& text) {
+// Eight bytes of a text from `from` on, in CompareText's order, as one number:
+// texts whose numbers differ (and whose bytes before `from` are the same) compare
+// as their numbers do.
+std::uint64_t SortPrefix(const std::string& text, std::size_t from) {
     std::uint64_t prefix = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
+    for (std::size_t i = from; i < from + 8; ++i) {
         unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
         if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
         prefix = (prefix << 8) | c;
@@ -75,25 +76,28 @@ void SiteList::SetSortOrder(moatgate::SortOrder order) {
 void SiteList::Sort() {
     const SiteColumn key = sortKey_;
     const bool descending = sortOrder_ == SortOrder::Descending;
-    // Sorted as (first bytes, place) pairs, the texts compared only where the
-    // first bytes are the same: a sort then stays within a small array instead
-    // of visiting the rows' texts all over memory.
+    // Sorted as (first bytes, place) entries, the texts compared only where the
+    // first sixteen bytes are the same (seldom, for domain names): a sort then
+    // stays within a small array instead of visiting the rows' texts all over
+    // memory.
     struct Entry {
-        std::uint64_t prefix;
+        std::uint64_t high, low;  // bytes 0 to 7 and 8 to 15
         std::uint32_t row;
-        std::uint32_t size;  // of the text, up to 9: beyond 8 the text itself decides
+        std::uint32_t size;  // of the text, up to 17: beyond 16 the text itself decides
     };
     const auto n = static_cast<std::uint32_t>(rows_.size());
     std::vector<Entry> order(n);
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::string& text = rows_[i].Column(key);
-        order[i] = {SortPrefix(text), i, static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), 9))};
+        order[i] = {SortPrefix(text, 0), SortPrefix(text, 8), i,
+                    static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), 17))};
     }
     auto before = [&](const Entry& a, const Entry& b) {
-        if (a.prefix != b.prefix) return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
-        // Texts of at most eight bytes are whole in their prefixes (the shorter
+        if (a.high != b.high) return descending ? a.high > b.high : a.high < b.high;
+        if (a.low != b.low) return descending ? a.low > b.low : a.low < b.low;
+        // Texts of at most sixteen bytes are whole in their entries (the shorter
         // padded with zeros), so the length decides, as in CompareText.
-        if (a.size <= 8 || b.size <= 8) return descending ? a.size > b.size : a.size < b.size;
+        if (a.size <= 16 || b.size <= 16) return descending ? a.size > b.size : a.size < b.size;
         const int c = CompareText(rows_[a.row].Column(key), rows_[b.row].Column(key));
         return descending ? c > 0 : c < 0;
     };

@@ -24,7 +24,9 @@ TEST(SiteListSort, RowsSortAsAStableSortIgnoringCaseWould) {
     const std::vector<std::string> words = {"",         "a",        "A",         "ab",       "aB",      "abcdefgh",
                                             "ABCDEFGH", "abcdefghi", "abcdefgh0", "b.example", "\xc3\xa9t\xc3\xa9",
                                             "zeta",     "Zeta2",    "site1234.example", "SITE1234.example",
-                                            "site12345.example"};
+                                            "site12345.example", "abcdefghijklmnop", "ABCDEFGHIJKLMNOp",
+                                            "abcdefghijklmnopq", "abcdefghijklmnop0", "abcdefghijklmnoZ",
+                                            "abcdefghijklmno_", "site123456.example", "SITE123456.examplf"};
     for (int round = 0; round < 20; ++round) {
         std::vector<SiteRow> rows;
         const int n = 1 + static_cast<int>(random() % 300);
