@@ -2,38 +2,60 @@
 
 namespace moatgate {
 
+// Most names and data fit buffers on the stack: the strings are then given only
+// what was read, not cleared to the longest size at every call.
+constexpr DWORD kNameBuffer = 256;
+constexpr DWORD kDataBuffer = 255;
+
 bool SubkeyAt(RegistryApi& reg, HKEY key, DWORD index, std::string& name) {
-    name.resize(256);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        DWORD cch = static_cast<DWORD>(name.size());
-        const LONG status = reg.RegEnumKeyExA(key, index, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
+    char buffer[kNameBuffer];
+    DWORD cch = kNameBuffer;
+    LONG status = reg.RegEnumKeyExA(key, index, buffer, &cch, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) {
+        name.assign(buffer, cch);
+        return true;
+    }
+    DWORD size = kNameBuffer;  // of the buffer that was too small
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (status != ERROR_MORE_DATA || cch + 1 <= size) return false;
+        name.resize(cch + 1);
+        cch = size = static_cast<DWORD>(name.size());
+        status = reg.RegEnumKeyExA(key, index, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_SUCCESS) {
             name.resize(cch);
             return true;
         }
-        if (status != ERROR_MORE_DATA || cch + 1 <= name.size()) return false;
-        name.resize(cch + 1);
     }
     return false;
 }
 
 bool ValueAt(RegistryApi& reg, HKEY key, DWORD index, std::string& name, std::string& data, DWORD* type) {
-    name.resize(256);
-    data.resize(255);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD cch = static_cast<DWORD>(name.size());
-        DWORD cb = static_cast<DWORD>(data.size());
-        const LONG status = reg.RegEnumValueA(key, index, name.data(), &cch, nullptr, type,
-                                              reinterpret_cast<unsigned char*>(data.data()), &cb);
+    char nameBuffer[kNameBuffer];
+    unsigned char dataBuffer[kDataBuffer];
+    DWORD cch = kNameBuffer;
+    DWORD cb = kDataBuffer;
+    LONG status = reg.RegEnumValueA(key, index, nameBuffer, &cch, nullptr, type, dataBuffer, &cb);
+    if (status == ERROR_SUCCESS) {
+        name.assign(nameBuffer, cch);
+        data.assign(reinterpret_cast<const char*>(dataBuffer), cb);
+        return true;
+    }
+    name.resize(kNameBuffer);
+    data.resize(kDataBuffer);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const bool grows = cch + 1 > name.size() || cb > data.size();
+        if (status != ERROR_MORE_DATA || !grows) return false;
+        if (cch + 1 > name.size()) name.resize(cch + 1);
+        if (cb > data.size()) data.resize(cb);
+        cch = static_cast<DWORD>(name.size());
+        cb = static_cast<DWORD>(data.size());
+        status = reg.RegEnumValueA(key, index, name.data(), &cch, nullptr, type,
+                                   reinterpret_cast<unsigned char*>(data.data()), &cb);
         if (status == ERROR_SUCCESS) {
             name.resize(cch);
             data.resize(cb);
             return true;
         }
-        const bool grows = cch + 1 > name.size() || cb > data.size();
-        if (status != ERROR_MORE_DATA || !grows) return false;
-        if (cch + 1 > name.size()) name.resize(cch + 1);
-        if (cb > data.size()) data.resize(cb);
     }
     return false;
 }
