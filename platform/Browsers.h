@@ -37,5 +37,8 @@ bool FirefoxProfileInUse(const std::string& profile);
 
 // The shell's collection of open windows and their LocationURL (Windows only).
 std::vector<std::string> ShellWindowAddresses();
+// An address as the shell gives it, a BSTR (UTF-16 of its own stored length), in
+// UTF-8 (Windows only).
+std::string ShellAddressText(wchar_t* bstr);
 
 }  // namespace moatgate

@@ -13,6 +13,10 @@
 
 namespace moatgate {
 
+std::string ShellAddressText(wchar_t* bstr) {
+    return Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(bstr), ::SysStringLen(bstr)));
+}
+
 std::vector<std::string> ShellWindowAddresses() {
     std::vector<std::string> addresses;
     const HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -33,8 +37,7 @@ std::vector<std::string> ShellWindowAddresses() {
             if (SUCCEEDED(item->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser))) && browser) {
                 BSTR url = nullptr;
                 if (SUCCEEDED(browser->get_LocationURL(&url)) && url) {
-                    addresses.push_back(Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(url),
-                                                                   ::SysStringLen(url))));
+                    addresses.push_back(ShellAddressText(url));
                     ::SysFreeString(url);
                 }
                 browser->Release();

@@ -119,18 +119,19 @@ private slots:
         QCOMPARE(form->txtURL->currentText(), QStringLiteral("http://aa.bb.cc"));  // keeps the trimmed address
     }
 
-    // Both dialogs carry the banner under its design names, and their buttons top
-    // to bottom as drawn: Cancel, (Advanced,) OK.
+    // Both dialogs carry the banner, drawn, under its design names, and their
+    // buttons top to bottom as drawn: Cancel, (Advanced,) OK.
     void theDialogsHaveTheirBannerAndButtonsAsDrawn() {
         Start();
         FormZ* z = Type(QStringLiteral("http://aa.bb.cc"));
         QVERIFY(z);
-        auto banner = [](QWidget* dialog, QWidget* frame, QWidget* picture, QWidget* image) {
+        auto banner = [](QWidget* dialog, QWidget* frame, QWidget* picture, QLabel* image) {
             QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Frame4")), frame);
             QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Picture1")), picture);
             QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Image10")), image);
             QCOMPARE(image->parentWidget(), picture);
             QCOMPARE(picture->parentWidget(), frame);
+            QVERIFY2(!image->pixmap().isNull(), "the banner picture is missing");
         };
         banner(z, z->Frame4, z->Picture1, z->Image10);
         QCOMPARE(z->Command2->text(), QStringLiteral("Cancel"));

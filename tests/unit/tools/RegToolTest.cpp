@@ -65,9 +65,14 @@ TEST_F(RegToolTest, QueryPrintsWhatRegPrints) {
     r = Tool(reg, {"query", "hkcu\\software\\test\\SUBKEY", "/v", "Test4"});
     EXPECT_EQ(r.out, "\nHKEY_CURRENT_USER\\software\\test\\SUBKEY\n    Test4    REG_DWORD    0xabc\n\n");
     r = Tool(reg, {"query", "HKCU\\Software", "-V", "test3", "-S"});
+    EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,
               "\nHKEY_CURRENT_USER\\Software\\Test\\subkey\n    Test3    REG_SZ    Some string data\n\n"
               "End of search: 1 match(es) found.\n");
+    // A search that finds nothing fails, as reg's does.
+    r = Tool(reg, {"query", "HKCU\\Software", "/v", "Nope", "/s"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "\nEnd of search: 0 match(es) found.\n");
     r = Tool(reg, {"query", "HKCU\\Software\\Test", "/ve"});
     EXPECT_EQ(r.out, "\nHKEY_CURRENT_USER\\Software\\Test\n    (Default)    REG_SZ    (value not set)\n\n");
 
@@ -190,6 +195,8 @@ TEST_F(RegToolTest, ExportWritesWhatTheRegistryEditorWritesAndImportReadsItBack)
                         "\"Test4\"=dword:00000abc\r\n\r\n"));
     EXPECT_EQ(Tool(reg, {"export", "HKCU\\Software\\Test", file}, "n\n").out,
               "The file " + file + " already exists. Overwrite it (Yes/No)? The operation was cancelled.\n");
+    EXPECT_EQ(Tool(reg, {"export", "HKCU\\Software\\Test", file, "/y"}, "n\n").out,
+              "The operation completed successfully.\n");  // /y: without asking
 
     MemoryStore other;
     ASSERT_EQ(Tool(other, {"import", file}).code, 0);

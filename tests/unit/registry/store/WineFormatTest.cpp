@@ -358,6 +358,29 @@ TEST(WineFormat, DwordsReadUpToTheLargestThirtyTwoBitNumber) {
     }
 }
 
+// A key's time is its #time line, read whole up to the sixteen digits of any
+// 64-bit time; without one, the seconds after its name.
+TEST(WineFormat, KeyTimesReadUpToTheLargestSixtyFourBitNumber) {
+    const struct {
+        std::string lines;
+        std::uint64_t modified;
+    } rows[] = {
+        {"#time=1dd85711d4b34f6\n", 0x1dd85711d4b34f6ull},
+        {"#time=ffffffffffffffff\n", 0xffffffffffffffffull},
+        {"", 1796554876ull * 10000000 + 116444736000000000ull},
+    };
+    for (const auto& row : rows) {
+        Hive hive;
+        FileLayout layout;
+        ParseError error;
+        ASSERT_TRUE(LoadRegistryText("WINE REGISTRY Version 2\n[A] 1796554876\n" + row.lines + "\"x\"=dword:1\n", hive,
+                                     layout, error))
+            << row.lines << ": " << error.message;
+        ASSERT_NE(hive.Find(u"A"), nullptr);
+        EXPECT_EQ(hive.Find(u"A")->modified, row.modified) << row.lines;
+    }
+}
+
 // What Wine writes, and what it reads just as written, stays writable.
 TEST(WineFormat, InputThatReadsAsItSaysStaysWritable) {
     const std::string text =
