@@ -26,7 +26,10 @@ TEST(SiteListSort, RowsSortAsAStableSortIgnoringCaseWould) {
                                             "zeta",     "Zeta2",    "site1234.example", "SITE1234.example",
                                             "site12345.example", "abcdefghijklmnop", "ABCDEFGHIJKLMNOp",
                                             "abcdefghijklmnopq", "abcdefghijklmnop0", "abcdefghijklmnoZ",
-                                            "abcdefghijklmno_", "site123456.example", "SITE123456.examplf"};
+                                            "abcdefghijklmno_", "site123456.example", "SITE123456.examplf",
+                                            "www.site123456.example.", "www.site123456.example.com",
+                                            "WWW.SITE123456.EXAMPLE.co", "www.site123456.example.c_",
+                                            "www.site123456.example.a", "www.site123456.example.B"};
     for (int round = 0; round < 20; ++round) {
         std::vector<SiteRow> rows;
         const int n = 1 + static_cast<int>(random() % 300);
