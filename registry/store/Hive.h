@@ -55,7 +55,8 @@ struct NameProbe {
     std::uint64_t prefix;
 };
 
-// Siblings in the registry's order; looked up by name without a folded copy.
+// Siblings in the registry's order: subkeys by the prefixes beside them, reading
+// their names only where those cannot decide; values by their names.
 struct NameLess {
     using is_transparent = void;
     bool operator()(const KeyRef& a, const KeyRef& b) const;
