@@ -158,12 +158,26 @@ void Hive::DestroyAll() {
     arenaLeft_ = 0;
 }
 
+void Hive::AddKeyBlock(std::size_t keys) {
+    LargeBlock memory(keys * sizeof(HiveKey));
+    const std::size_t capacity = memory.size() / sizeof(HiveKey);
+    keyBlocks_.push_back({std::move(memory), capacity, 0});
+}
+
+void Hive::AddArenaBlock(std::size_t bytes) {
+    arena_.emplace_back(bytes);
+    arenaNext_ = arena_.back().get();
+    arenaLeft_ = arena_.back().size();
+}
+
+void Hive::Reserve(std::size_t keys, std::size_t nameBytes) {
+    if (keys > (keyBlocks_.empty() ? 0 : keyBlocks_.back().capacity - keyBlocks_.back().used)) AddKeyBlock(keys);
+    if (nameBytes > arenaLeft_) AddArenaBlock(nameBytes);
+}
+
 void* Hive::AllocateKey() {
-    if (keyBlocks_.empty() || keyBlocks_.back().used == keyBlocks_.back().capacity) {
-        const std::size_t capacity = std::size_t{256} << std::min<std::size_t>(keyBlocks_.size(), 9);
-        keyBlocks_.push_back({std::unique_ptr<unsigned char[]>(new unsigned char[capacity * sizeof(HiveKey)]), capacity, 0});
-        AdviseLargePages(keyBlocks_.back().memory.get(), capacity * sizeof(HiveKey));
-    }
+    if (keyBlocks_.empty() || keyBlocks_.back().used == keyBlocks_.back().capacity)
+        AddKeyBlock(std::size_t{256} << std::min<std::size_t>(keyBlocks_.size(), 9));
     KeyBlock& block = keyBlocks_.back();
     return block.memory.get() + block.used++ * sizeof(HiveKey);
 }
@@ -173,12 +187,8 @@ void* Hive::Allocate(std::size_t bytes, std::size_t align) {
     if (!arenaNext_ || pad + bytes > arenaLeft_) {
         // Blocks grow with the hive: a small store stays small, a large one
         // takes few blocks.
-        std::size_t size = std::min(kLargestArenaBlock, kFirstArenaBlock << std::min<std::size_t>(arena_.size(), 9));
-        size = std::max(size, bytes + align);
-        arena_.push_back(std::unique_ptr<unsigned char[]>(new unsigned char[size]));
-        AdviseLargePages(arena_.back().get(), size);
-        arenaNext_ = arena_.back().get();
-        arenaLeft_ = size;
+        const std::size_t size = std::min(kLargestArenaBlock, kFirstArenaBlock << std::min<std::size_t>(arena_.size(), 9));
+        AddArenaBlock(std::max(size, bytes + align));
         pad = (align - reinterpret_cast<std::uintptr_t>(arenaNext_) % align) % align;
     }
     void* p = arenaNext_ + pad;

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "registry/store/LargePages.h"
 #include "registry/store/RegistryTypes.h"
 #include "registry/store/SortedList.h"
 #include "registry/store/Unicode.h"
@@ -79,7 +80,7 @@ struct HiveText {
         std::uint32_t bodyEnd = 0;   // after the key's last option or value line
     };
     std::string text;
-    std::vector<Block> blocks;  // by number; a key keeps its numbers across saves
+    LargeVector<Block> blocks;  // by number; a key keeps its numbers across saves
 };
 
 class HiveKey {
@@ -194,6 +195,9 @@ public:
     void SetText(std::shared_ptr<HiveText> text) { text_ = std::move(text); }
     const std::shared_ptr<HiveText>& Text() const { return text_; }
     void LeaveValuesInText(HiveKey& key) { key.valuesInText_ = true; }
+    // For reading a file: room made at once for about this many new keys and bytes
+    // of their names, so that a large file's keys lie in few blocks of large pages.
+    void Reserve(std::size_t keys, std::size_t nameBytes);
     // The values of a key whose values are still in the text, read from there
     // without keeping them, when that is sure to give them as the key would: a few
     // values in one block, in order. False otherwise.
@@ -242,12 +246,14 @@ private:
     std::shared_ptr<HiveText> text_;
     // Keys, side by side in blocks, and their names: freed with the hive.
     struct KeyBlock {
-        std::unique_ptr<unsigned char[]> memory;
+        LargeBlock memory;
         std::size_t capacity = 0;
         std::size_t used = 0;
     };
+    void AddKeyBlock(std::size_t keys);
+    void AddArenaBlock(std::size_t bytes);
     std::vector<KeyBlock> keyBlocks_;
-    std::vector<std::unique_ptr<unsigned char[]>> arena_;
+    std::vector<LargeBlock> arena_;
     unsigned char* arenaNext_ = nullptr;
     std::size_t arenaLeft_ = 0;
     std::vector<HiveKey*> freeKeys_;  // deleted keys, emptied, for new keys

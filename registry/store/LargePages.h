@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -51,5 +54,79 @@ inline void PrefaultPages(void* start, std::size_t bytes) {
     (void)bytes;
 #endif
 }
+
+// A block of memory that a large store fills as it grows. From one large page up it
+// starts on a large page and takes whole ones, so that all of it can have them
+// (an ordinary allocation of 4 MB covers only one whole large page); smaller
+// blocks come from the heap as usual. Not cleared: the caller builds in it.
+class LargeBlock {
+public:
+    static constexpr std::size_t kLargePage = std::size_t{2} << 20;
+
+    LargeBlock() = default;
+    explicit LargeBlock(std::size_t bytes)
+        : size_(bytes >= kLargePage ? (bytes + kLargePage - 1) & ~(kLargePage - 1) : bytes),
+          align_(bytes >= kLargePage ? kLargePage : __STDCPP_DEFAULT_NEW_ALIGNMENT__),
+          memory_(static_cast<unsigned char*>(::operator new(size_, std::align_val_t{align_}))) {
+        AdviseLargePages(memory_, size_);
+    }
+    LargeBlock(LargeBlock&& other) noexcept
+        : size_(std::exchange(other.size_, 0)), align_(other.align_), memory_(std::exchange(other.memory_, nullptr)) {}
+    LargeBlock& operator=(LargeBlock&& other) noexcept {
+        if (this != &other) {
+            Free();
+            size_ = std::exchange(other.size_, 0);
+            align_ = other.align_;
+            memory_ = std::exchange(other.memory_, nullptr);
+        }
+        return *this;
+    }
+    LargeBlock(const LargeBlock&) = delete;
+    LargeBlock& operator=(const LargeBlock&) = delete;
+    ~LargeBlock() { Free(); }
+
+    unsigned char* get() const { return memory_; }
+    // What may be used: at least what was asked for.
+    std::size_t size() const { return size_; }
+
+private:
+    void Free() {
+        if (memory_) ::operator delete(memory_, std::align_val_t{align_});
+        memory_ = nullptr;
+    }
+    std::size_t size_ = 0;
+    std::size_t align_ = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
+    unsigned char* memory_ = nullptr;
+};
+
+// For a vector that a large store fills at once (one entry a key): from one large
+// page up, its memory starts on a large page, as a LargeBlock's does.
+template <typename T>
+struct LargePageAllocator {
+    using value_type = T;
+    LargePageAllocator() = default;
+    template <typename U>
+    LargePageAllocator(const LargePageAllocator<U>&) noexcept {}
+
+    static std::size_t Bytes(std::size_t n) {
+        const std::size_t bytes = n * sizeof(T);
+        return bytes >= LargeBlock::kLargePage ? (bytes + LargeBlock::kLargePage - 1) & ~(LargeBlock::kLargePage - 1)
+                                               : bytes;
+    }
+    static std::align_val_t Align(std::size_t n) {
+        return std::align_val_t{n * sizeof(T) >= LargeBlock::kLargePage ? LargeBlock::kLargePage : alignof(T)};
+    }
+    T* allocate(std::size_t n) {
+        void* p = ::operator new(Bytes(n), Align(n));
+        AdviseLargePages(p, Bytes(n));
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) noexcept { ::operator delete(p, Align(n)); }
+    template <typename U>
+    bool operator==(const LargePageAllocator<U>&) const noexcept { return true; }
+};
+
+template <typename T>
+using LargeVector = std::vector<T, LargePageAllocator<T>>;
 
 }  // namespace moatgate

@@ -306,13 +306,14 @@ public:
         source_ = layout_.source.get();
         source_->text = std::move(text);
         lines_ = Lines(source_->text);
-        // Room for the blocks of any ordinary file at once (a block takes more
-        // than 64 bytes), so that the lists are not copied as they grow; pages
-        // never written are never given memory.
-        source_->blocks.reserve(source_->text.size() / 64 + 16);
-        layout_.order.reserve(source_->text.size() / 64 + 16);
-        AdviseLargePages(source_->blocks.data(), source_->blocks.capacity() * sizeof(source_->blocks[0]));
-        AdviseLargePages(layout_.order.data(), layout_.order.capacity() * sizeof(layout_.order[0]));
+        // Room for the blocks and keys of any ordinary file at once (a block takes
+        // more than 64 bytes), so that nothing is copied as it grows and a large
+        // file's keys lie in large pages; pages never written are never given
+        // memory. Names: most headers share all but their last component.
+        const std::size_t blocks = source_->text.size() / 64 + 16;
+        source_->blocks.reserve(blocks);
+        layout_.order.reserve(blocks);
+        hive_.Reserve(blocks, source_->text.size() / 4 + 64);
         error_ = ParseError{};
         faults_.error = &error_;
         hive_.SetText(layout_.source);
@@ -950,9 +951,9 @@ void Decide(Hive& hive, HiveKey& key, std::vector<unsigned char>& action,
 
 // Renumbers the blocks in file order once dropped ones pile up.
 void Compact(Hive& hive, FileLayout& layout) {
-    std::vector<HiveText::Block>& all = layout.source->blocks;
+    LargeVector<HiveText::Block>& all = layout.source->blocks;
     for (std::uint32_t id : layout.order) hive.ClearBlocks(*all[id].key);
-    std::vector<HiveText::Block> blocks;
+    LargeVector<HiveText::Block> blocks;
     blocks.reserve(layout.order.size());
     for (std::uint32_t id : layout.order) {
         blocks.push_back(all[id]);
@@ -966,7 +967,7 @@ void Compact(Hive& hive, FileLayout& layout) {
 
 const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     HiveText& source = *layout.source;
-    std::vector<HiveText::Block>& blocks = source.blocks;
+    LargeVector<HiveText::Block>& blocks = source.blocks;
     // Keys written anew read their values from the text that is about to be
     // replaced: before anything moves.
     const auto& dirty = hive.DirtyKeys();
@@ -1015,7 +1016,7 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     out.append(old, 0, layout.preambleEnd);
     std::size_t oldEnd = layout.preambleEnd;  // of the block before, in the old text
     layout.preambleEnd = out.size();
-    std::vector<std::uint32_t> order;
+    LargeVector<std::uint32_t> order;
     order.reserve(layout.order.size() + added.size());
 
     auto offset = [&out] { return static_cast<std::uint32_t>(out.size()); };

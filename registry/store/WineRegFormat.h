@@ -24,7 +24,7 @@ struct FileLayout {
     using Block = HiveText::Block;
     std::shared_ptr<HiveText> source = std::make_shared<HiveText>();
     std::size_t preambleEnd = 0;  // header, comments and global options
-    std::vector<std::uint32_t> order;  // the numbers of the blocks in file order
+    LargeVector<std::uint32_t> order;  // the numbers of the blocks in file order
     std::size_t trailerBegin = 0;
     const std::string& text() const { return source->text; }
 };
