@@ -42,18 +42,18 @@ public:
     HiveKey* get() const { return key_; }
     HiveKey* operator->() const { return key_; }
     HiveKey& operator*() const { return *key_; }
-    std::uint64_t prefix() const { return prefix_; }
+    const NamePrefixWords& prefix() const { return prefix_; }
 
 private:
     HiveKey* key_ = nullptr;
-    std::uint64_t prefix_ = 0;
+    NamePrefixWords prefix_;
 };
 
 // A name to look up among siblings, its prefix worked out once.
 struct NameProbe {
     explicit NameProbe(std::u16string_view n);
     std::u16string_view name;
-    std::uint64_t prefix;
+    NamePrefixWords prefix;
 };
 
 // Siblings in the registry's order: subkeys by the prefixes beside them, reading
@@ -140,7 +140,7 @@ private:
     bool deleted_ : 1 = false;     // gone, kept until the hive forgets what changed
 };
 
-inline KeyRef::KeyRef(HiveKey* key) : key_(key), prefix_(key ? NamePrefix(key->name) : 0) {}
+inline KeyRef::KeyRef(HiveKey* key) : key_(key), prefix_(key ? NamePrefix(key->name) : NamePrefixWords{}) {}
 inline NameProbe::NameProbe(std::u16string_view n) : name(n), prefix(NamePrefix(n)) {}
 
 // A sibling's order against a name: CompareNames, mostly decided by the prefixes.

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -81,14 +82,11 @@ public:
     }
     bool empty() const { return rep_ == 0; }
 
-    const T& operator[](std::size_t index) const { return const_cast<SortedList*>(this)->Mutable(index); }
+    const T& operator[](std::size_t index) const { return At(index); }
     // The item at `index`, to change in a way that keeps its place in the order.
     T& Mutable(std::size_t index) {
-        if (T* one = AsSingle()) return *one;
-        if (Flat* f = AsFlat()) return (*f)[index];
-        Big* b = AsBig();
-        const std::size_t c = b->Locate(index);
-        return b->chunks[c][index - b->firsts[c]];
+        if (Big* b = AsBig()) b->lastsStale = true;
+        return At(index);
     }
     const T& back() const { return (*this)[size() - 1]; }
 
@@ -105,12 +103,21 @@ public:
             return static_cast<std::size_t>(std::lower_bound(f->begin(), f->end(), key, less) - f->begin());
         Big* b = AsBig();
         if (!b) return 0;
-        const auto chunk = std::partition_point(b->chunks.begin(), b->chunks.end(),
-                                                [&](const std::vector<T>& c) { return less(c.back(), key); });
-        if (chunk == b->chunks.end()) return b->size;
-        const auto c = static_cast<std::size_t>(chunk - b->chunks.begin());
+        std::size_t c = 0;
+        if constexpr (kKeepsLasts) {
+            if (b->lastsStale) b->CopyLasts();
+            c = static_cast<std::size_t>(
+                std::partition_point(b->lasts.begin(), b->lasts.end(), [&](const T& last) { return less(last, key); }) -
+                b->lasts.begin());
+        } else {
+            c = static_cast<std::size_t>(std::partition_point(b->chunks.begin(), b->chunks.end(),
+                                                              [&](const std::vector<T>& k) { return less(k.back(), key); }) -
+                                         b->chunks.begin());
+        }
+        if (c == b->chunks.size()) return b->size;
+        const std::vector<T>& chunk = b->chunks[c];
         return b->firsts[c] +
-               static_cast<std::size_t>(std::lower_bound(chunk->begin(), chunk->end(), key, less) - chunk->begin());
+               static_cast<std::size_t>(std::lower_bound(chunk.begin(), chunk.end(), key, less) - chunk.begin());
     }
 
     // Inserts before `index` (size(): at the end); the caller keeps the order.
@@ -178,6 +185,7 @@ public:
                                    std::make_move_iterator(sorted.begin() + static_cast<std::ptrdiff_t>(i + n)));
         }
         b->size = sorted.size();
+        b->CopyLasts();
         sorted.clear();
     }
 
@@ -189,12 +197,29 @@ public:
     }
 
 private:
+    // Items cheap to copy keep a copy of each chunk's last item side by side, so
+    // that a search finds its chunk without reading every chunk it passes.
+    static constexpr bool kKeepsLasts = std::is_trivially_copyable_v<T>;
     using Flat = std::vector<T>;
     struct Big {
         std::vector<std::vector<T>> chunks;  // none empty
         std::vector<std::size_t> firsts;     // the index of each chunk's first item
+        std::vector<T> lasts;                // each chunk's last item, where kept
+        bool lastsStale = false;             // an item was changed in place since
         std::size_t size = 0;
         std::size_t cursor = 0;              // the chunk last looked at
+
+        void CopyLasts() {
+            lastsStale = false;
+            if constexpr (kKeepsLasts) {
+                lasts.clear();
+                lasts.reserve(chunks.size());
+                for (const std::vector<T>& chunk : chunks) lasts.push_back(chunk.back());
+            }
+        }
+        void CopyLast(std::size_t c) {
+            if constexpr (kKeepsLasts) lasts[c] = chunks[c].back();
+        }
 
         std::size_t Locate(std::size_t index) {
             const std::size_t c = cursor;
@@ -212,10 +237,12 @@ private:
                 chunks.emplace_back();
                 chunks.back().reserve(kChunk);
                 firsts.push_back(size);
+                if constexpr (kKeepsLasts) lasts.push_back(value);
                 ++c;
             }
             std::vector<T>& chunk = chunks[c];
             chunk.insert(chunk.begin() + static_cast<std::ptrdiff_t>(index - firsts[c]), std::move(value));
+            CopyLast(c);
             ++size;
             for (std::size_t i = c + 1; i < firsts.size(); ++i) ++firsts[i];
             if (chunk.size() > kChunk) Split(c);
@@ -229,6 +256,10 @@ private:
             const std::size_t first = firsts[c] + half;
             chunks.insert(chunks.begin() + static_cast<std::ptrdiff_t>(c + 1), std::move(upper));
             firsts.insert(firsts.begin() + static_cast<std::ptrdiff_t>(c + 1), first);
+            if constexpr (kKeepsLasts) {
+                lasts.insert(lasts.begin() + static_cast<std::ptrdiff_t>(c + 1), chunks[c + 1].back());
+                CopyLast(c);
+            }
         }
         void Erase(std::size_t index) {
             const std::size_t c = Locate(index);
@@ -239,10 +270,21 @@ private:
             if (chunk.empty()) {
                 chunks.erase(chunks.begin() + static_cast<std::ptrdiff_t>(c));
                 firsts.erase(firsts.begin() + static_cast<std::ptrdiff_t>(c));
+                if constexpr (kKeepsLasts) lasts.erase(lasts.begin() + static_cast<std::ptrdiff_t>(c));
                 cursor = 0;
+            } else {
+                CopyLast(c);
             }
         }
     };
+
+    T& At(std::size_t index) const {
+        if (T* one = AsSingle()) return *one;
+        if (Flat* f = AsFlat()) return (*f)[index];
+        Big* b = AsBig();
+        const std::size_t c = b->Locate(index);
+        return b->chunks[c][index - b->firsts[c]];
+    }
 
     static constexpr std::uintptr_t kBig = 1, kSingle = 2, kTags = 3;
     Flat* AsFlat() const { return (rep_ & kTags) ? nullptr : reinterpret_cast<Flat*>(rep_); }
@@ -259,6 +301,7 @@ private:
                                    std::make_move_iterator(f->begin() + static_cast<std::ptrdiff_t>(i + n)));
         }
         b->size = f->size();
+        b->CopyLasts();
         delete f;
         rep_ = reinterpret_cast<std::uintptr_t>(b) | kBig;
     }

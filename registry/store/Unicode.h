@@ -64,35 +64,59 @@ inline int CompareNames(std::u16string_view a, std::u16string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-// The first eight units of a name in one number, so that most comparisons among
-// siblings need not read the names: a byte per unit, the first unit in the top
-// byte, ASCII letters folded as above; zero bytes after the end (a NUL unit
-// compares as the end does, which keeps the order); 0x80 bytes from the first unit
-// that is not ASCII on, whose order only its folding tells.
-inline std::uint64_t NamePrefix(std::u16string_view name) {
-    std::uint64_t prefix = 0;
+// The first sixteen units of a name in two numbers, so that most comparisons
+// among siblings need not read the names (many share their first eight, as
+// "www." names do): a byte per unit, the first unit in the top byte of `first`,
+// ASCII letters folded as above; zero bytes after the end (a NUL unit compares as
+// the end does, which keeps the order); 0x80 bytes from the first unit that is
+// not ASCII on, whose order only its folding tells.
+struct NamePrefixWords {
+    std::uint64_t first = 0;   // units 0 to 7
+    std::uint64_t second = 0;  // units 8 to 15
+};
+
+inline NamePrefixWords NamePrefix(std::u16string_view name) {
+    NamePrefixWords prefix;
     std::size_t i = 0;
-    for (; i < 8 && i < name.size(); ++i) {
-        char16_t c = name[i];
-        if (c >= 0x80) break;
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-        prefix = prefix << 8 | c;
-    }
-    const bool cut = i < 8 && i < name.size();
-    for (; i < 8; ++i) prefix = prefix << 8 | (cut ? 0x80u : 0u);
+    bool cut = false;
+    const auto word = [&](std::size_t end) {
+        std::uint64_t w = 0;
+        for (; i < end; ++i) {
+            unsigned byte = 0;
+            if (cut) {
+                byte = 0x80;
+            } else if (i < name.size()) {
+                char16_t c = name[i];
+                if (c >= 0x80) {
+                    cut = true;
+                    byte = 0x80;
+                } else {
+                    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+                    byte = c;
+                }
+            }
+            w = w << 8 | byte;
+        }
+        return w;
+    };
+    prefix.first = word(8);
+    prefix.second = word(16);
     return prefix;
 }
 
 // The order of two names from their prefixes: -1 or 1 where the first byte that
 // differs decides it (a unit each, or the end of one name), 0 where the names
 // themselves must be compared.
-inline int ComparePrefixes(std::uint64_t a, std::uint64_t b) {
+inline int ComparePrefixWords(std::uint64_t a, std::uint64_t b) {
     if (a == b) return 0;
     const int shift = 56 - (std::countl_zero(a ^ b) & ~7);
     const unsigned x = static_cast<unsigned>(a >> shift) & 0xFF;
     const unsigned y = static_cast<unsigned>(b >> shift) & 0xFF;
     if (x == 0x80 || y == 0x80) return 0;
     return x < y ? -1 : 1;
+}
+inline int ComparePrefixes(const NamePrefixWords& a, const NamePrefixWords& b) {
+    return a.first != b.first ? ComparePrefixWords(a.first, b.first) : ComparePrefixWords(a.second, b.second);
 }
 
 }  // namespace moatgate
