@@ -1,7 +1,5 @@
-// Handles and lookups of the hive registry: a handle stays its key's through
-// other keys' deletion and through the store being read again; a closed handle
-// stays closed when its slot serves another; lookups by name in any order find
-// what a search from nothing would.
+// A handle stays its key's through other keys' deletion and the store being read again; a closed handle stays
+// closed when its slot serves another; lookups by name in any order find what a search from nothing would.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,27 +16,27 @@ namespace {
 
 using namespace test;
 
+std::string Dw(char v) { return std::string{v, 0, 0, 0}; }
+
 TEST(Handles, AHandleStaysItsKeysWhateverHappensAroundIt) {
     MemoryStore reg;
     HKEY kept = Create(reg, "Software\\H\\kept");
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < 50; ++i) reg.RegCloseKey(Create(reg, "Software\\H\\other" + std::to_string(i)));
-        for (int i = 0; i < 50; ++i) ASSERT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\H\\other" + std::to_string(i)), 0);
+        for (int i = 0; i < 50; ++i)
+            ASSERT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\H\\other" + std::to_string(i)), 0);
     }
     ASSERT_EQ(SetDword(reg, kept, "x", 7), 0);
     HKEY again = 0;
     ASSERT_EQ(reg.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\H\\kept", &again), 0);
-    EXPECT_EQ(Query(reg, again, "x"), std::string("\x07\0\0\0", 4));
+    EXPECT_EQ(Query(reg, again, "x"), Dw(7));
     reg.RegCloseKey(again);
-
     // A closed handle's number does not come to mean another key.
-    std::vector<HKEY> closed;
+    std::vector<HKEY> closed, open;
     for (int i = 0; i < 20; ++i) {
-        HKEY h = Create(reg, "Software\\H\\t" + std::to_string(i));
-        closed.push_back(h);
-        reg.RegCloseKey(h);
+        closed.push_back(Create(reg, "Software\\H\\t" + std::to_string(i)));
+        reg.RegCloseKey(closed.back());
     }
-    std::vector<HKEY> open;
     for (int i = 0; i < 20; ++i) open.push_back(Create(reg, "Software\\H\\u" + std::to_string(i)));
     for (HKEY h : closed) {
         EXPECT_EQ(std::count(open.begin(), open.end(), h), 0);
@@ -46,7 +44,6 @@ TEST(Handles, AHandleStaysItsKeysWhateverHappensAroundIt) {
     }
     for (HKEY h : open) reg.RegCloseKey(h);
     EXPECT_EQ(reg.OpenHandleCount(), 1u);
-
     // The key of a handle deleted and made again under the same name.
     ASSERT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\H\\kept"), 0);
     EXPECT_EQ(SetDword(reg, kept, "x", 1), ERROR_KEY_DELETED);
@@ -57,15 +54,17 @@ TEST(Handles, AHandleStaysItsKeysWhateverHappensAroundIt) {
 
 TEST(Handles, AHandleFindsItsKeyInTheStoreAsAnotherProgramLeftIt) {
     TempDir dir;
-    const std::string path = dir.file("user.reg");
     std::string error;
-    auto mine = FileStore::Open(path, error);
-    ASSERT_TRUE(mine) << error;
+    auto open = [&] {
+        auto store = FileStore::Open(dir.file("user.reg"), error);
+        EXPECT_TRUE(store) << error;
+        return store;
+    };
+    auto mine = open();
     HKEY k = Create(*mine, "Software\\Shared\\Key");
     ASSERT_EQ(SetDword(*mine, k, "v", 1), 0);
     {
-        auto other = FileStore::Open(path, error);
-        ASSERT_TRUE(other) << error;
+        auto other = open();
         HKEY o = 0;
         ASSERT_EQ(other->RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Shared\\Key", &o), 0);
         ASSERT_EQ(SetDword(*other, o, "v", 2), 0);
@@ -73,14 +72,13 @@ TEST(Handles, AHandleFindsItsKeyInTheStoreAsAnotherProgramLeftIt) {
         for (int i = 0; i < 10; ++i) other->RegCloseKey(Create(*other, "Software\\A" + std::to_string(i)));
         other->RegCloseKey(o);
     }
-    EXPECT_EQ(Query(*mine, k, "v"), std::string("\x02\0\0\0", 4));
+    EXPECT_EQ(Query(*mine, k, "v"), Dw(2));
     ASSERT_EQ(SetDword(*mine, k, "w", 3), 0);
     mine->RegCloseKey(k);
-    auto third = FileStore::Open(path, error);
-    ASSERT_TRUE(third) << error;
+    auto third = open();
     HKEY t = 0;
     ASSERT_EQ(third->RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Shared\\Key", &t), 0);
-    EXPECT_EQ(Query(*third, t, "w"), std::string("\x03\0\0\0", 4));
+    EXPECT_EQ(Query(*third, t, "w"), Dw(3));
     third->RegCloseKey(t);
 }
 
@@ -93,7 +91,7 @@ TEST(Lookups, NamesFoundInAnyOrderAreFoundAsFromNothing) {
     std::mt19937 random(42);
     std::vector<std::size_t> order(names.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::vector<std::string> sorted = SubkeyNames(reg, base);
+    const std::vector<std::string> sorted = SubkeyNames(reg, base);
     // In the keys' order, in reverse, jumping about, and with letters in other cases.
     for (int pass = 0; pass < 4; ++pass) {
         if (pass == 1) std::reverse(order.begin(), order.end());
@@ -102,8 +100,7 @@ TEST(Lookups, NamesFoundInAnyOrderAreFoundAsFromNothing) {
             std::string name = names[i];
             if (pass == 3) std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
             HKEY h = 0;
-            const LONG status = reg.RegOpenKeyA(base, name, &h);
-            EXPECT_EQ(status, i % 2 == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND) << name;
+            EXPECT_EQ(reg.RegOpenKeyA(base, name, &h), i % 2 == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND) << name;
             if (h) reg.RegCloseKey(h);
         }
         for (const std::string& n : sorted) {
@@ -112,7 +109,6 @@ TEST(Lookups, NamesFoundInAnyOrderAreFoundAsFromNothing) {
             reg.RegCloseKey(h);
         }
     }
-    reg.RegCloseKey(base);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The sorted list a key keeps its subkeys and values in, against a plain sorted
-// vector doing the same, across its shapes: empty, one item, a vector, chunks.
+// The sorted list a key keeps its subkeys and values in, against a sorted vector, in every shape: empty, one
+// item, a vector, chunks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,24 +35,22 @@ TEST(SortedList, InsertionsAndRemovalsAnywhereKeepTheOrderInEveryShape) {
     std::vector<int> model;
     ExpectSame(list, model);
     // Grows past many chunks with items put anywhere, then shrinks to nothing.
+    auto erase = [&](std::size_t gone) {
+        list.Erase(gone);
+        model.erase(model.begin() + static_cast<std::ptrdiff_t>(gone));
+    };
     for (int step = 0; step < 600; ++step) {
         const int value = static_cast<int>(random() % 1000);
         const auto at = static_cast<std::size_t>(std::lower_bound(model.begin(), model.end(), value) - model.begin());
         ASSERT_EQ(list.LowerBound(value, std::less<>{}), at);
         list.Insert(at, value);
         model.insert(model.begin() + static_cast<std::ptrdiff_t>(at), value);
-        if (step % 3 == 2) {
-            const std::size_t gone = random() % model.size();
-            list.Erase(gone);
-            model.erase(model.begin() + static_cast<std::ptrdiff_t>(gone));
-        }
+        if (step % 3 == 2) erase(random() % model.size());
         if (step % 50 == 0) ExpectSame(list, model);
     }
     ExpectSame(list, model);
     while (!model.empty()) {
-        const std::size_t gone = random() % model.size();
-        list.Erase(gone);
-        model.erase(model.begin() + static_cast<std::ptrdiff_t>(gone));
+        erase(random() % model.size());
         if (model.size() % 40 == 0 || model.size() < 3) ExpectSame(list, model);
     }
 }
@@ -85,16 +83,15 @@ TEST(SortedList, ItemsAddedInOrderAndTakenWholeReadBackTheSame) {
         ExpectSame(moved, model);
         EXPECT_TRUE(taken.empty());  // NOLINT(bugprone-use-after-move): moved-from lists are empty
     }
-}
-
-TEST(SortedList, AnItemChangedInPlaceIsSeenThere) {
+    // An item changed in place (still between its neighbours) is seen there.
     List list;
     for (int i = 0; i < 40; ++i) list.PushBack(i * 2);
-    list.Mutable(25) = 51;  // still between its neighbours
+    list.Mutable(25) = 51;
     EXPECT_EQ(list[25], 51);
     EXPECT_EQ(*std::prev(list.end()), 78);
     EXPECT_EQ(list.back(), 78);
 }
+
 
 }  // namespace
 }  // namespace moatgate

@@ -1,7 +1,5 @@
-// Values left in the file's text until asked for: read then as a reading of the
-// whole file takes them, however the file is laid out, and still after saves
-// have moved the text about; and enumerated from the text where they stand as
-// the key itself would give them.
+// Values left in the file's text until asked for: read then as reading the whole file takes them, however the
+// file is laid out and after saves have moved the text about; enumerated from the text as the key would give them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,143 +32,111 @@ const HiveKey& Key(const Hive& hive, const std::u16string& path) {
     return *key;
 }
 
-// Keys whose values are spread, repeated, out of order, cut short by a header
-// Wine leaves out, and continued over lines.
-const std::string kAwkward =
-    "WINE REGISTRY Version 2\n"
-    "[A] 1796554876\n"
-    "#time=1dd85711d4b34f6\n"
-    "\"b\"=dword:00000002\n"
-    "\"A\"=dword:00000001\n"
-    "\"B\"=\"again\"\n"            // a name given twice: first spelling, last data
-    "\"h\"=hex:01,02,\\\n"
-    "  03\n"
-    "[B] 1796554876\n"
-    "\"x\"=dword:00000005\n"
-    "[Software\\Open\n"           // left out: what follows belongs to no key
-    "\"stray\"=dword:00000009\n"
-    "[a] 1796554876\n"            // the first key again, under another spelling
-    "\"c\"=str(2):\"%X%\"\n"
-    "\"a\"=dword:00000007\n";
-
 TEST(ValuesInText, KeysReadTheirValuesAsAWholeReadingWouldHaveThem) {
+    // Values spread, repeated, out of order, cut short by a header Wine leaves out, continued over lines.
+    const std::string text =
+        "WINE REGISTRY Version 2\n[A] 1796554876\n#time=1dd85711d4b34f6\n\"b\"=dword:00000002\n\"A\"=dword:00000001\n"
+        "\"B\"=\"again\"\n\"h\"=hex:01,02,\\\n  03\n[B] 1796554876\n\"x\"=dword:00000005\n"
+        "[Software\\Open\n\"stray\"=dword:00000009\n"      // left out: what follows belongs to no key
+        "[a] 1796554876\n\"c\"=str(2):\"%X%\"\n\"a\"=dword:00000007\n";  // the first key under another spelling
     Hive hive;
     FileLayout layout;
     ParseError error;
-    EXPECT_FALSE(LoadRegistryText(kAwkward, hive, layout, error));
+    EXPECT_FALSE(LoadRegistryText(text, hive, layout, error));
     ASSERT_TRUE(error.partlyRead) << error.message;
     EXPECT_TRUE(Key(hive, u"A").ValuesInText());
-    const std::vector<std::string> a = Described(Key(hive, u"A"));
-    ASSERT_EQ(a.size(), 4u);
-    EXPECT_EQ(a[0], "A=4:07000000");                      // 1, then 7 under "a": last data, first spelling
-    EXPECT_EQ(a[1], "b=1:61006700610069006e000000");      // "again", terminated; spelled "b" first
-    EXPECT_EQ(a[2], "c=2:2500580025000000");
-    EXPECT_EQ(a[3], "h=3:010203");
+    // A name given twice: its first spelling, its last data; "again" terminated.
+    EXPECT_EQ(Described(Key(hive, u"A")), (std::vector<std::string>{"A=4:07000000", "b=1:61006700610069006e000000",
+                                                                     "c=2:2500580025000000", "h=3:010203"}));
     EXPECT_FALSE(Key(hive, u"A").ValuesInText());
     EXPECT_EQ(Described(Key(hive, u"B")), std::vector<std::string>{"x=4:05000000"});
 }
 
-// Every key's values, read after the file's text was rewritten around them.
 TEST(ValuesInText, ValuesNotYetReadSurviveSavesThatMoveAndRenumberTheirText) {
     // Enough keys for the blocks to be renumbered once most are gone.
     std::string text = "WINE REGISTRY Version 2\n";
     constexpr int kKeys = 9000;
+    auto name = [](int i) { return u"K\\k" + Utf8ToUtf16Lenient(std::to_string(100000 + i)); };
     for (int i = 0; i < kKeys; ++i)
-        text += "\n[K\\\\k" + std::to_string(100000 + i) + "] 1796554876\n\"v\"=dword:" +
-                std::string(8 - std::to_string(i % 10).size(), '0') + std::to_string(i % 10) + "\n\"w\"=\"" +
-                std::to_string(i) + "\"\n";
+        text += "\n[K\\\\k" + std::to_string(100000 + i) + "] 1796554876\n\"v\"=dword:0000000" + std::to_string(i % 10) +
+                "\n\"w\"=\"" + std::to_string(i) + "\"\n";
     Hive hive;
     FileLayout layout;
     ParseError error;
     ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.message;
-    HiveKey& parent = *hive.Find(u"K");
-    // Change one early key, add one before all, delete two thirds: the text of
-    // the rest moves, and the blocks are renumbered.
+    // Change one early key, add one before all, delete two thirds: the rest's text moves and is renumbered.
     hive.SetValue(*hive.Find(u"K\\k100001"), u"v", REG_DWORD, {9, 0, 0, 0});
-    hive.CreateSubkey(parent, u"a-first", u"", false);
+    hive.CreateSubkey(*hive.Find(u"K"), u"a-first", u"", false);
     SaveRegistryText(hive, layout);
     for (int i = 0; i < kKeys; ++i)
-        if (i % 3 != 0) hive.DeleteKey(*hive.Find(u"K\\k" + Utf8ToUtf16Lenient(std::to_string(100000 + i))));
+        if (i % 3 != 0) hive.DeleteKey(*hive.Find(name(i)));
     const std::string saved = SaveRegistryText(hive, layout);
     for (int i = 0; i < kKeys; i += 3) {
-        const HiveKey& key = Key(hive, u"K\\k" + Utf8ToUtf16Lenient(std::to_string(100000 + i)));
+        const HiveKey& key = Key(hive, name(i));
         ASSERT_TRUE(key.ValuesInText()) << i;
         const std::vector<std::string> got = Described(key);
         ASSERT_EQ(got.size(), 2u) << i;
         EXPECT_EQ(got[0], "v=4:0" + std::to_string(i % 10) + "000000") << i;
         EXPECT_EQ(got[1].substr(0, 4), "w=1:") << i;
     }
-    // What was saved reads back to the same.
-    Hive again;
+    Hive again;  // what was saved reads back the same
     FileLayout againLayout;
     ASSERT_TRUE(LoadRegistryText(saved, again, againLayout, error)) << error.message;
     EXPECT_EQ(Described(Key(again, u"K\\k100003")), Described(Key(hive, u"K\\k100003")));
     EXPECT_EQ(SaveRegistryText(again, againLayout), saved);
 }
 
-// What an enumeration reads from the text where the values stand is what the
-// key gives once it has read them: or else the key reads them.
-TEST(ValuesInText, EnumeratedValuesAreTheKeysOwn) {
+// Values enumerated from the text are what the key gives once it has read them (or else the key reads them);
+// the peek gives a key's values exactly, or declines.
+TEST(ValuesInText, EnumeratedAndPeekedValuesAreTheKeysOwn) {
     const std::vector<std::string> blocks = {
         "\"a\"=dword:00000001\n\"b\"=\"two\"\n",
         "\"b\"=dword:00000002\n\"a\"=dword:00000001\n",          // out of order
         "\"a\"=dword:00000001\n\"A\"=dword:00000003\n",          // the same name twice
         "\"a\"=dword:00000001\n\"bad\"=dword:zz\n\"c\"=\"3\"\n",  // a line left out
         "@=\"default\"\n\"h\"=hex:00,\\\n  01\n\"x\\\\y\"=\"\\xe9\"\n",
+        "#class=\"c\"\n; note\n\"a\"=hex(7):61,00,00,00,00,00\n",
         "",
         "\"1\"=dword:1\n\"2\"=dword:2\n\"3\"=dword:3\n\"4\"=dword:4\n\"5\"=dword:5\n\"6\"=dword:6\n\"7\"=dword:7\n"
         "\"8\"=dword:8\n\"9\"=dword:9\n",  // more than a few
     };
     TempDir dir;
+    const std::string path = dir.file("user.reg");
     for (const std::string& block : blocks) {
-        const std::string path = dir.file("user.reg");
+        SCOPED_TRACE(block);
         WriteFile(path, "WINE REGISTRY Version 2\n[K] 1796554876\n" + block + "[L] 1796554876\n\"z\"=dword:1\n");
         std::string error;
         auto store = FileStore::Open(path, error);
         ASSERT_TRUE(store) << error;
         HKEY k = 0;
         ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "K", &k), 0);
-        std::vector<std::string> enumerated;
+        std::vector<std::string> enumerated, queried;
         std::string name, data;
         DWORD type = 0;
         for (DWORD i = 0; ValueAt(*store, k, i, name, data, &type); ++i)
             enumerated.push_back(name + "=" + std::to_string(type) + ":" + data);
-        // The same values asked for by name, which reads them into the key.
-        std::vector<std::string> queried;
-        for (const std::string& n : ValueNames(*store, k)) {
-            DWORD t = 0, cb = 0;
-            ASSERT_EQ(store->RegQueryValueExA(k, n, nullptr, &t, nullptr, &cb), 0) << n;
-            std::string d(cb, '\0');
-            ASSERT_EQ(store->RegQueryValueExA(k, n, nullptr, &t, reinterpret_cast<unsigned char*>(d.data()), &cb), 0);
-            d.resize(cb);
+        for (const std::string& n : ValueNames(*store, k)) {  // asked for by name, which reads them into the key
+            DWORD t = 0;
+            const std::string d = Query(*store, k, n, &t);
             queried.push_back(n + "=" + std::to_string(t) + ":" + d);
         }
-        EXPECT_EQ(enumerated, queried) << block;
-        EXPECT_EQ(enumerated.size(), Key(store->GetHive(), u"K").values().size()) << block;
+        EXPECT_EQ(enumerated, queried);
+        const HiveKey& key = Key(store->GetHive(), u"K");
+        EXPECT_EQ(enumerated.size(), key.values().size());
         store->RegCloseKey(k);
-    }
-}
 
-// The peek gives a key's values exactly, or declines.
-TEST(ValuesInText, APeekIsExactOrDeclines) {
-    for (const std::string& block :
-         {std::string("\"a\"=dword:1\n\"b\"=\"x\"\n"), std::string("\"b\"=dword:1\n\"a\"=dword:1\n"),
-          std::string("\"a\"=dword:1\n\"A\"=dword:2\n"), std::string("\"a\"=dword:1\n\"b\"=dword:qq\n"),
-          std::string("#class=\"c\"\n; note\n\"a\"=hex(7):61,00,00,00,00,00\n")}) {
         Hive hive;
         FileLayout layout;
-        ParseError error;
-        LoadRegistryText("WINE REGISTRY Version 2\n[K]\n" + block, hive, layout, error);
-        const HiveKey& key = Key(hive, u"K");
+        ParseError parseError;
+        LoadRegistryText("WINE REGISTRY Version 2\n[K]\n" + block, hive, layout, parseError);
         std::vector<HiveValue> peeked{HiveValue{u"left over", REG_SZ, {1, 2, 3}}};
-        const bool sure = hive.PeekValues(key, peeked);
-        const auto& values = key.values();
-        if (!sure) continue;
-        ASSERT_EQ(peeked.size(), values.size()) << block;
+        if (!hive.PeekValues(Key(hive, u"K"), peeked)) continue;
+        const auto& values = Key(hive, u"K").values();
+        ASSERT_EQ(peeked.size(), values.size());
         for (std::size_t i = 0; i < peeked.size(); ++i) {
-            EXPECT_EQ(peeked[i].name, values[i].name) << block;
-            EXPECT_EQ(peeked[i].type, values[i].type) << block;
-            EXPECT_EQ(peeked[i].data, values[i].data) << block;
+            EXPECT_EQ(peeked[i].name, values[i].name);
+            EXPECT_EQ(peeked[i].type, values[i].type);
+            EXPECT_EQ(peeked[i].data, values[i].data);
         }
     }
 }

@@ -15,56 +15,49 @@ namespace {
 
 using namespace test;
 
-const std::string kDataDir = MOATGATE_TEST_DATA;
 constexpr std::uint64_t kFixedTime = 0x1dd860000000000ull;  // some moment in 2026
+const std::string kHead = "WINE REGISTRY Version 2\n";
 
-std::string Fixture(const std::string& name) { return ReadFile(kDataDir + "/" + name); }
+std::string Fixture(const std::string& name) { return ReadFile(std::string(MOATGATE_TEST_DATA) + "/" + name); }
 
-const HiveValue* ValueAt(Hive& hive, const std::u16string& path, const std::u16string& name) {
-    const HiveKey* key = hive.Find(path);
-    return key ? key->FindValue(name) : nullptr;
-}
+struct Loaded {
+    explicit Loaded(const std::string& text) : ok(LoadRegistryText(text, hive, layout, error)) {}
+    const HiveValue* Value(const std::u16string& path, const std::u16string& name) const {
+        const HiveKey* key = hive.Find(path);
+        return key ? key->FindValue(name) : nullptr;
+    }
+    Hive hive;
+    FileLayout layout;
+    ParseError error;
+    bool ok;
+};
 
-// The header line and #time line Wine writes for a key stamped at kFixedTime.
-std::string Stamp() {
-    return "] 1796616244\n#time=1dd860000000000\n";
-}
+// The end of a key's header line and the #time line Wine writes for a key stamped at kFixedTime.
+const std::string kStamp = "] 1796616244\n#time=1dd860000000000\n";
 
 TEST(WineFormat, UnchangedFilesAreWrittenBackByteForByte) {
     const std::string crlfAndOddities =
-        "WINE REGISTRY Version 2\r\n"
-        ";; comment\r\n"
-        "#arch=win64\r\n"
-        "[Software\\\\Zeta] 1796554203 trailing junk here\r\n"
-        "  \"x\"=dword:4\r\n"
-        "; a comment inside\r\n"
-        "\r\n\r\n"
-        "[Software\\\\Alpha]\r\n"
-        "\"y\"=hex:00,01,\\\r\n"
-        "   02\r\n"
-        "[software\\\\zeta]\n"
-        "\"HTTP\"=dword:00000002";  // no final newline
+        "WINE REGISTRY Version 2\r\n;; comment\r\n#arch=win64\r\n"
+        "[Software\\\\Zeta] 1796554203 trailing junk here\r\n  \"x\"=dword:4\r\n; a comment inside\r\n\r\n\r\n"
+        "[Software\\\\Alpha]\r\n\"y\"=hex:00,01,\\\r\n   02\r\n"
+        "[software\\\\zeta]\n\"HTTP\"=dword:00000002";  // no final newline
     for (const std::string& text : {Fixture("wine-fresh-user.reg"), Fixture("all-types.reg"), crlfAndOddities}) {
-        Hive hive;
-        FileLayout layout;
-        ParseError error;
-        ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.line << ": " << error.message;
-        EXPECT_EQ(SaveRegistryText(hive, layout), text);
-        EXPECT_EQ(SaveRegistryText(hive, layout), text);  // and again from the new layout
+        Loaded f(text);
+        ASSERT_TRUE(f.ok) << f.error.line << ": " << f.error.message;
+        EXPECT_EQ(SaveRegistryText(f.hive, f.layout), text);
+        EXPECT_EQ(SaveRegistryText(f.hive, f.layout), text);  // and again from the new layout
     }
 }
 
 TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
     for (const std::string name : {"wine-fresh-user.reg", "all-types.reg"}) {
         const std::string text = Fixture(name);
-        Hive hive;
-        FileLayout layout;
-        ParseError error;
-        ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.message;
-        EXPECT_EQ(WriteHiveText(hive, std::string_view(text).substr(0, layout.preambleEnd)), text) << name;
+        Loaded f(text);
+        ASSERT_TRUE(f.ok) << f.error.message;
+        EXPECT_EQ(WriteHiveText(f.hive, std::string_view(text).substr(0, f.layout.preambleEnd)), text) << name;
     }
-    // A control character without a letter of its own goes in octal, with three
-    // digits whenever a digit that would read as part of it follows: 0 as well as 7.
+    // A control character without a letter of its own goes in octal, with three digits whenever a digit that
+    // would read as part of it follows: 0 as well as 7.
     MemoryStore reg;
     HKEY k = Create(reg, "K");
     ASSERT_EQ(SetBytes(reg, k, "v", REG_SZ, "\x01" "0 \x01" "7 \x01" "8 \x01"), 0);
@@ -74,40 +67,35 @@ TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
 }
 
 TEST(WineFormat, ValuesAreStoredAsWineStoresThem) {
-    Hive hive;
-    FileLayout layout;
-    ParseError error;
-    ASSERT_TRUE(LoadRegistryText(Fixture("all-types.reg"), hive, layout, error));
-    const std::u16string strings = u"Software\\MoatgateFmt\\Strings";
-    auto len = [&](const std::u16string& key, const std::u16string& name) {
-        const HiveValue* v = ValueAt(hive, key, name);
-        return v ? static_cast<int>(v->data.size()) : -1;
-    };
-    EXPECT_EQ(len(strings, u"noterm_A"), 8);
-    EXPECT_EQ(len(strings, u"noterm_A_nonnul"), 6);
-    EXPECT_EQ(len(strings, u"zero_A"), 0);
-    EXPECT_EQ(len(strings, u"odd_W"), 5);
-    EXPECT_EQ(len(strings, u"empty"), 2);
-    const HiveValue* esc = ValueAt(hive, strings, u"escapes");
+    const Loaded f(Fixture("all-types.reg"));
+    ASSERT_TRUE(f.ok);
+    const std::u16string strings = u"Software\\MoatgateFmt\\Strings", numbers = u"Software\\MoatgateFmt\\Numbers";
+    const struct {
+        const std::u16string& key;
+        std::u16string name;
+        int size;
+    } sizes[] = {{strings, u"noterm_A", 8}, {strings, u"noterm_A_nonnul", 6}, {strings, u"zero_A", 0},
+                 {strings, u"odd_W", 5},    {strings, u"empty", 2},           {numbers, u"dword_short", 2},
+                 {numbers, u"bin100", 100}};
+    for (const auto& r : sizes) {
+        const HiveValue* v = f.Value(r.key, r.name);
+        EXPECT_EQ(v ? static_cast<int>(v->data.size()) : -1, r.size) << Utf16ToUtf8(r.name);
+    }
+    const HiveValue* esc = f.Value(strings, u"escapes");
     ASSERT_NE(esc, nullptr);
     std::u16string s;
     for (std::size_t i = 0; i + 1 < esc->data.size(); i += 2)
         s.push_back(static_cast<char16_t>(esc->data[i] | (esc->data[i + 1] << 8)));
     EXPECT_NE(s.find(u"c01digit\x01" u"7 c01x\x01" u"8 del\x7f"), std::u16string::npos);
-    const HiveValue* uni = ValueAt(hive, strings, u"unicode");
+    const HiveValue* uni = f.Value(strings, u"unicode");
     ASSERT_NE(uni, nullptr);
     EXPECT_EQ(uni->data[0], 0xe9);
     EXPECT_EQ(uni->data[2], 'a');
-
-    const std::u16string numbers = u"Software\\MoatgateFmt\\Numbers";
-    EXPECT_EQ(ValueAt(hive, numbers, u"dword_short")->type, REG_DWORD);
-    EXPECT_EQ(len(numbers, u"dword_short"), 2);
-    EXPECT_EQ(ValueAt(hive, numbers, u"type_0x12345")->type, 0x12345u);
-    EXPECT_EQ(len(numbers, u"bin100"), 100);
-
-    EXPECT_NE(ValueAt(hive, u"Software\\MoatgateFmt\\Names", u"quote\"name"), nullptr);
-    EXPECT_NE(ValueAt(hive, u"Software\\MoatgateFmt\\Names", u"[bracket]=name"), nullptr);
-    EXPECT_NE(ValueAt(hive, u"Software\\MoatgateFmt\\Key [br] \"q\" =eq \u00e9 /slash", u"x"), nullptr);
+    EXPECT_EQ(f.Value(numbers, u"dword_short")->type, REG_DWORD);
+    EXPECT_EQ(f.Value(numbers, u"type_0x12345")->type, 0x12345u);
+    EXPECT_NE(f.Value(u"Software\\MoatgateFmt\\Names", u"quote\"name"), nullptr);
+    EXPECT_NE(f.Value(u"Software\\MoatgateFmt\\Names", u"[bracket]=name"), nullptr);
+    EXPECT_NE(f.Value(u"Software\\MoatgateFmt\\Key [br] \"q\" =eq \u00e9 /slash", u"x"), nullptr);
 }
 
 TEST(WineFormat, SiblingsFollowWinesOrder) {
@@ -116,13 +104,11 @@ TEST(WineFormat, SiblingsFollowWinesOrder) {
     for (const char* name : {"b", "A", "a_", "_x", "B2", "10", "9", "Zeta", "zeta2", "\xc3\xa9t\xc3\xa9", "ab", "a",
                              "a.b", "a-b", "[x]", "*", "*.bb", "~"})
         reg.RegCloseKey(Create(reg, name, base));
-    const std::vector<std::string> keys{"*",  "*.bb", "10", "9",    "[x]",   "_x", "A",
-                                        "a-b", "a.b", "a_", "ab",   "b",     "B2", "Zeta",
-                                        "zeta2", "~", "\xc3\xa9t\xc3\xa9"};
-    EXPECT_EQ(SubkeyNames(reg, base), keys);
+    EXPECT_EQ(SubkeyNames(reg, base), (std::vector<std::string>{"*", "*.bb", "10", "9", "[x]", "_x", "A", "a-b",
+                                                                 "a.b", "a_", "ab", "b", "B2", "Zeta", "zeta2", "~",
+                                                                 "\xc3\xa9t\xc3\xa9"}));
     for (const char* name : {"b", "A", "_", "10", "9", "*", "http", "HTTPS", "ftp"}) SetDword(reg, base, name, 1);
-    const std::vector<std::string> values{"*", "10", "9", "_", "A", "b", "ftp", "http", "HTTPS"};
-    EXPECT_EQ(ValueNames(reg, base), values);
+    EXPECT_EQ(ValueNames(reg, base), (std::vector<std::string>{"*", "10", "9", "_", "A", "b", "ftp", "http", "HTTPS"}));
     reg.RegCloseKey(base);
 }
 
@@ -136,107 +122,80 @@ protected:
         ASSERT_TRUE(store) << error;
         store->SetClock([] { return kFixedTime; });
     }
-    std::string Block(const std::string& text, const std::string& header) {
+    // A key's block of the text, from the newline before its header to the next header.
+    static std::string Block(const std::string& text, const std::string& header) {
         const std::size_t at = text.find("\n[" + header + "]");
-        if (at == std::string::npos) return {};
-        return text.substr(at, text.find("\n[", at + 1) - at);
+        return at == std::string::npos ? std::string() : text.substr(at, text.find("\n[", at + 1) - at);
     }
-
+    static std::string Replaced(std::string text, const std::string& old, const std::string& now) {
+        return text.replace(text.find(old), old.size(), now);
+    }
     TempDir dir;
     std::string path = dir.file("user.reg");
     std::string original;
     std::unique_ptr<FileStore> store;
 };
 
+const std::string kSettings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+std::string Escaped(std::string path) {
+    for (std::size_t at = 0; (at = path.find('\\', at)) != std::string::npos; at += 2) path.insert(at, "\\");
+    return path;
+}
+
 TEST_F(StoredFile, ChangingAValueRewritesOnlyThatKey) {
     Open(Fixture("wine-fresh-user.reg"));
-    const std::string zone3 = "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings\\\\Zones\\\\3";
-    HKEY k = 0;
-    ASSERT_EQ(store->RegOpenKeyExA(HKEY_CURRENT_USER,
-                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\3", 0,
-                                   0x3F, &k),
-              0);
-    ASSERT_EQ(SetDword(*store, k, "1400", 3), 0);
-    store->RegCloseKey(k);
-
+    const std::string zone3 = Escaped(kSettings + "\\Zones\\3");
+    auto set = [&] {
+        HKEY k = 0;
+        ASSERT_EQ(store->RegOpenKeyExA(HKEY_CURRENT_USER, kSettings + "\\Zones\\3", 0, 0x3F, &k), 0);
+        ASSERT_EQ(SetDword(*store, k, "1400", 3), 0);
+        store->RegCloseKey(k);
+    };
+    set();
     const std::string oldBlock = Block(original, zone3);
     ASSERT_FALSE(oldBlock.empty());
     std::string newBlock = oldBlock;
-    const std::size_t headerEnd = newBlock.find("\n@=");
-    newBlock.replace(0, headerEnd + 1, "\n[" + zone3 + Stamp());
-    const std::size_t v = newBlock.find("\"1400\"=dword:00000000");
-    ASSERT_NE(v, std::string::npos);
-    newBlock.replace(v, 21, "\"1400\"=dword:00000003");
-    std::string expected = original;
-    expected.replace(expected.find(oldBlock), oldBlock.size(), newBlock);
-    EXPECT_EQ(ReadFile(path), expected);
-
+    newBlock.replace(0, newBlock.find("\n@=") + 1, "\n[" + zone3 + kStamp);
+    ASSERT_NE(newBlock.find("\"1400\"=dword:00000000"), std::string::npos);
+    newBlock = Replaced(newBlock, "\"1400\"=dword:00000000", "\"1400\"=dword:00000003");
+    EXPECT_EQ(ReadFile(path), Replaced(original, oldBlock, newBlock));
     // Writing the same data again changes nothing at all, as in Wine.
     const auto before = std::filesystem::last_write_time(path);
     WriteFile(dir.file("marker"), "");
-    ASSERT_EQ(store->RegOpenKeyExA(HKEY_CURRENT_USER,
-                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\3", 0,
-                                   0x3F, &k),
-              0);
-    ASSERT_EQ(SetDword(*store, k, "1400", 3), 0);
-    store->RegCloseKey(k);
+    set();
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
 }
 
 TEST_F(StoredFile, NewKeysGoWhereWinePutsThemAndStampTheirParent) {
     Open(Fixture("wine-fresh-user.reg"));
-    const std::string domains =
-        "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings\\\\ZoneMap\\\\Domains";
+    const std::string domains = kSettings + "\\ZoneMap\\Domains", escaped = Escaped(domains);
     HKEY k = 0;
-    ASSERT_EQ(store->RegCreateKeyExA(
-                  HKEY_CURRENT_USER,
-                  "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\example.com\\www",
-                  0, "REG_DWORD", 0, 0x3F, nullptr, &k, nullptr),
+    ASSERT_EQ(store->RegCreateKeyExA(HKEY_CURRENT_USER, domains + "\\example.com\\www", 0, "REG_DWORD", 0, 0x3F,
+                                     nullptr, &k, nullptr),
               0);
     ASSERT_EQ(SetDword(*store, k, "http", 2), 0);
     store->RegCloseKey(k);
-
-    std::string expected = original;
-    const std::string oldDomains = Block(original, domains);
-    const std::string newDomains = "\n[" + domains + Stamp() + "@=\"\"\n";
+    const std::string oldDomains = Block(original, escaped);
+    const std::string newDomains = "\n[" + escaped + kStamp + "@=\"\"\n";
     // Both keys were created with the class, and a key with a class gets a block.
-    const std::string added = "\n[" + domains + "\\\\example.com" + Stamp() + "#class=\"REG_DWORD\"\n" +
-                              "\n[" + domains + "\\\\example.com\\\\www" + Stamp() +
+    const std::string added = "\n[" + escaped + "\\\\example.com" + kStamp + "#class=\"REG_DWORD\"\n" + "\n[" +
+                              escaped + "\\\\example.com\\\\www" + kStamp +
                               "#class=\"REG_DWORD\"\n\"http\"=dword:00000002\n";
-    expected.replace(expected.find(oldDomains), oldDomains.size(), newDomains + added);
-    EXPECT_EQ(ReadFile(path), expected);
-
-    // Deleting the keys again takes their block and stamps the parent.
-    ASSERT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER,
-                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
-                                   "Settings\\ZoneMap\\Domains\\example.com\\www"),
-              0);
+    EXPECT_EQ(ReadFile(path), Replaced(original, oldDomains, newDomains + added));
+    // Deleting the keys again takes their blocks and stamps the parent.
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER, domains + "\\example.com\\www"), 0);
     const std::string withLeaf = ReadFile(path);
-    EXPECT_NE(withLeaf.find(domains + "\\\\example.com]"), std::string::npos);  // now a leaf: a block
+    EXPECT_NE(withLeaf.find(escaped + "\\\\example.com]"), std::string::npos);  // now a leaf: a block
     EXPECT_EQ(withLeaf.find("example.com\\\\www"), std::string::npos);
-    ASSERT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER,
-                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
-                                   "Settings\\ZoneMap\\Domains\\example.com"),
-              0);
-    std::string back = original;
-    back.replace(back.find(oldDomains), oldDomains.size(), newDomains);
-    EXPECT_EQ(ReadFile(path), back);
+    ASSERT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER, domains + "\\example.com"), 0);
+    EXPECT_EQ(ReadFile(path), Replaced(original, oldDomains, newDomains));
 }
 
 TEST_F(StoredFile, LenientInputIsReadAsWineReadsIt) {
-    Open("WINE REGISTRY Version 2\n"
-         "[Software\\\\Lenient] 1000000000\n"
-         "#time=1dd856f8c735f86\n"
-         "\"a\"=dword:4\n"
-         "\"b\"=dword:0x4\n"
-         "  \"c\" = dword:00000004\n"
-         "\"d\"=hex(4):04,00,00,00\n"
-         "\"e\"=str:\"4\"\n"
-         "\"f\"=hex:00,01,\\\n"
-         "  02, 03\n"
-         "\"g\"=dword:\n"
-         "[Software\\\\b\xc3\xbc" "cher]\n"
-         "\"utf8\"=\"b\xc3\xbc" "cher \xe4\xb8\xad \xf0\x9f\x98\x80\"\n");
+    Open(kHead +
+         "[Software\\\\Lenient] 1000000000\n#time=1dd856f8c735f86\n\"a\"=dword:4\n\"b\"=dword:0x4\n"
+         "  \"c\" = dword:00000004\n\"d\"=hex(4):04,00,00,00\n\"e\"=str:\"4\"\n\"f\"=hex:00,01,\\\n  02, 03\n"
+         "\"g\"=dword:\n[Software\\\\b\xc3\xbc" "cher]\n\"utf8\"=\"b\xc3\xbc" "cher \xe4\xb8\xad \xf0\x9f\x98\x80\"\n");
     HKEY k = 0;
     ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "Software\\Lenient", &k), 0);
     for (const char* name : {"a", "b", "c", "d"}) EXPECT_EQ(Query(*store, k, name), std::string("\4\0\0\0", 4)) << name;
@@ -248,63 +207,58 @@ TEST_F(StoredFile, LenientInputIsReadAsWineReadsIt) {
     ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "software\\B\xc3\x9c" "CHER", &k), 0);
     ASSERT_EQ(SetDword(*store, k, "n\xc3\xa4me", 1), 0);
     store->RegCloseKey(k);
-    EXPECT_EQ(ReadFile(path),
-              "WINE REGISTRY Version 2\n"
-              "[Software\\\\Lenient" + Stamp() +
-                  "\"a\"=dword:00000004\n\"b\"=dword:00000004\n\"c\"=dword:00000004\n\"d\"=dword:00000004\n"
-                  "\"e\"=\"4\"\n\"f\"=hex:00,01,02,03\n\"g\"=dword:00000000\n\"h\"=dword:00000001\n"
-                  "[Software\\\\b\\x00fccher" + Stamp() +
-                  "\"n\\xe4me\"=dword:00000001\n\"utf8\"=\"b\\x00fccher \\x4e2d \\xd83d\\xde00\"\n");
+    EXPECT_EQ(ReadFile(path), kHead + "[Software\\\\Lenient" + kStamp +
+                                  "\"a\"=dword:00000004\n\"b\"=dword:00000004\n\"c\"=dword:00000004\n"
+                                  "\"d\"=dword:00000004\n\"e\"=\"4\"\n\"f\"=hex:00,01,02,03\n\"g\"=dword:00000000\n"
+                                  "\"h\"=dword:00000001\n[Software\\\\b\\x00fccher" + kStamp +
+                                  "\"n\\xe4me\"=dword:00000001\n\"utf8\"=\"b\\x00fccher \\x4e2d \\xd83d\\xde00\"\n");
 }
 
 TEST(WineFormat, FilesWineWouldRejectOrCouldNotTakeAreRefusedWithTheirLine) {
-    struct Case {
+    const struct {
         std::string text;
         std::size_t line;
         std::string message;
         bool partlyRead = true;  // false: Wine rejects the file whole
-    };
-    const std::vector<Case> cases = {
-        {"\xef\xbb\xbfWINE REGISTRY Version 2\n", 1, "not a valid registry file", false},
+    } cases[] = {
+        {"\xef\xbb\xbf" + kHead, 1, "not a valid registry file", false},
         {"WINE REGISTRY Version 2 \n", 1, "not a valid registry file", false},
         {"", 1, "not a valid registry file", false},
         {"Windows Registry Editor Version 5.00\n", 1, "not a valid registry file", false},
-        {"WINE REGISTRY Version 2\n\n[A]\n\"*\"=DWORD:00000004\n", 4, "Malformed value '\"*\"=DWORD:00000004'"},
-        {"WINE REGISTRY Version 2\n[A]\n*=dword:00000004\n", 3, "Unrecognized input '*=dword:00000004'"},
-        {"WINE REGISTRY Version 2\n\"orphan\"=dword:00000001\n", 2, "Value without key"},
-        {"WINE REGISTRY Version 2\n[Software\\\\Open\n", 2, "Malformed key"},
-        {"WINE REGISTRY Version 2\n[A]\n\"bin\"=hex:00,01,\\\n", 3, "Malformed value"},
-        {"WINE REGISTRY Version 2\n[A]\n\"bin\"=hex:00,1ff\n", 3, "Malformed value"},
-        {"WINE REGISTRY Version 2\n[A]\n\"s\"=\"unterminated\n", 3, "Malformed value"},
-        {"WINE REGISTRY Version 2\n[A]\n\"t\"=hex(zz):00\n", 3, "Malformed value"},
+        {kHead + "\n[A]\n\"*\"=DWORD:00000004\n", 4, "Malformed value '\"*\"=DWORD:00000004'"},
+        {kHead + "[A]\n*=dword:00000004\n", 3, "Unrecognized input '*=dword:00000004'"},
+        {kHead + "\"orphan\"=dword:00000001\n", 2, "Value without key"},
+        {kHead + "[Software\\\\Open\n", 2, "Malformed key"},
+        {kHead + "[A]\n\"bin\"=hex:00,01,\\\n", 3, "Malformed value"},
+        {kHead + "[A]\n\"bin\"=hex:00,1ff\n", 3, "Malformed value"},
+        {kHead + "[A]\n\"s\"=\"unterminated\n", 3, "Malformed value"},
+        {kHead + "[A]\n\"t\"=hex(zz):00\n", 3, "Malformed value"},
     };
-    for (const Case& c : cases) {
-        Hive hive;
-        FileLayout layout;
-        ParseError error;
-        EXPECT_FALSE(LoadRegistryText(c.text, hive, layout, error)) << c.text;
-        EXPECT_EQ(error.line, c.line) << c.text;
-        EXPECT_EQ(error.message.rfind(c.message, 0), 0u) << error.message;
-        EXPECT_EQ(error.partlyRead, c.partlyRead) << c.text;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const Loaded f(c.text);
+        EXPECT_FALSE(f.ok);
+        EXPECT_EQ(f.error.line, c.line);
+        EXPECT_EQ(f.error.message.rfind(c.message, 0), 0u) << f.error.message;
+        EXPECT_EQ(f.error.partlyRead, c.partlyRead);
     }
 }
 
-// A line that would not be written back as it reads (Wine would read something
-// else than it says, or something in it would be lost) leaves the file readable
-// but not writable, and the error names the first such line.
+// A line that would not be written back as it reads (Wine would read something else, or something in it would be
+// lost) leaves the file readable but not writable; the error names the first such line.
 TEST(WineFormat, LinesThatWouldChangeWhenWrittenLeaveTheFileReadOnly) {
-    struct Case {
-        std::string line;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"\"x\"=dword:zzzz", "Malformed value: not a hexadecimal number"},
-        {"\"x\"=dword:00000004 junk", "Malformed value: not a hexadecimal number"},
-        {"\"x\"=dword:0x", "Malformed value: not a hexadecimal number"},
-        {"\"x\"=dword:0000000g", "Malformed value: not a hexadecimal number"},
+    const std::string notHex = "Malformed value: not a hexadecimal number", tooBig = "Malformed value: the number "
+                                                                                     "does not fit in 32 bits";
+    const struct {
+        std::string line, message;
+    } cases[] = {
+        {"\"x\"=dword:zzzz", notHex},
+        {"\"x\"=dword:00000004 junk", notHex},
+        {"\"x\"=dword:0x", notHex},
+        {"\"x\"=dword:0000000g", notHex},
         {"\"x\"=hex:0g", "Malformed value"},
-        {"\"x\"=dword:123456789abc", "Malformed value: the number does not fit in 32 bits"},
-        {"\"x\"=dword:100000000", "Malformed value: the number does not fit in 32 bits"},
+        {"\"x\"=dword:123456789abc", tooBig},
+        {"\"x\"=dword:100000000", tooBig},
         {"\"x\"=\"a\" junk", "Malformed value: text after the data"},
         {"\"x\"=str(2):\"a\"\"", "Malformed value: text after the data"},
         {"\"x\"=\"\\q\"", "Malformed value: unknown escape \\q"},
@@ -323,109 +277,77 @@ TEST(WineFormat, LinesThatWouldChangeWhenWrittenLeaveTheFileReadOnly) {
         {"[Software\\\\b\xff" "ad]", "Malformed key: not valid UTF-8"},
         {"[Software\\Microsoft]", "Malformed key: unknown escape \\M"},
     };
-    for (const Case& c : cases) {
-        const std::string text = "WINE REGISTRY Version 2\n[Software\\\\Kept] 1796554876\n\"before\"=dword:00000001\n" +
-                                 c.line + "\n\"after\"=dword:00000002\n[Software\\\\Next]\n\"n\"=dword:00000003\n";
-        Hive hive;
-        FileLayout layout;
-        ParseError error;
-        EXPECT_FALSE(LoadRegistryText(text, hive, layout, error)) << c.line;
-        EXPECT_TRUE(error.partlyRead) << c.line;
-        EXPECT_EQ(error.line, 4u) << c.line;
-        EXPECT_EQ(error.message.rfind(c.message + " '", 0), 0u) << c.line << " gave " << error.message;
-        // Everything else is read as Wine reads it; the values after a key line
-        // that was left out go with it.
-        EXPECT_NE(ValueAt(hive, u"Software\\Kept", u"before"), nullptr) << c.line;
-        EXPECT_EQ(ValueAt(hive, u"Software\\Kept", u"after") != nullptr, c.line[0] != '[') << c.line;
-        EXPECT_NE(ValueAt(hive, u"Software\\Next", u"n"), nullptr) << c.line;
-        EXPECT_EQ(ValueAt(hive, u"Software\\Kept", u"x"), nullptr) << c.line;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const Loaded f(kHead + "[Software\\\\Kept] 1796554876\n\"before\"=dword:00000001\n" + c.line +
+                       "\n\"after\"=dword:00000002\n[Software\\\\Next]\n\"n\"=dword:00000003\n");
+        EXPECT_FALSE(f.ok);
+        EXPECT_TRUE(f.error.partlyRead);
+        EXPECT_EQ(f.error.line, 4u);
+        EXPECT_EQ(f.error.message.rfind(c.message + " '", 0), 0u) << f.error.message;
+        // The rest is read as Wine reads it; values after a key line that was left out go with it.
+        EXPECT_NE(f.Value(u"Software\\Kept", u"before"), nullptr);
+        EXPECT_EQ(f.Value(u"Software\\Kept", u"after") != nullptr, c.line[0] != '[');
+        EXPECT_NE(f.Value(u"Software\\Next", u"n"), nullptr);
+        EXPECT_EQ(f.Value(u"Software\\Kept", u"x"), nullptr);
     }
 }
 
-// The largest number a dword holds reads whole however Wine would take it, also
-// where the line is read in full rather than at a glance.
-TEST(WineFormat, DwordsReadUpToTheLargestThirtyTwoBitNumber) {
+// The largest dword reads whole however Wine would take it, also where the line is read in full rather than at
+// a glance; a key's time is its #time line, read whole up to sixteen digits, or else the seconds after its name.
+TEST(WineFormat, NumbersReadUpToTheLargestTheyHold) {
     for (const std::string line : {"\"x\"=dword:ffffffff", "\"x\"=dword:0xFFFFFFFF", "\"x\"=dword: ffffffff  "}) {
-        Hive hive;
-        FileLayout layout;
-        ParseError error;
-        ASSERT_TRUE(LoadRegistryText("WINE REGISTRY Version 2\n[A] 1796554876\n" + line + "\n", hive, layout, error))
-            << line << ": " << error.message;
-        const HiveValue* x = ValueAt(hive, u"A", u"x");
+        const Loaded f(kHead + "[A] 1796554876\n" + line + "\n");
+        ASSERT_TRUE(f.ok) << line << ": " << f.error.message;
+        const HiveValue* x = f.Value(u"A", u"x");
         ASSERT_NE(x, nullptr) << line;
         EXPECT_EQ(x->type, REG_DWORD) << line;
         EXPECT_EQ(x->data, (std::vector<unsigned char>{0xff, 0xff, 0xff, 0xff})) << line;
     }
-}
-
-// A key's time is its #time line, read whole up to the sixteen digits of any
-// 64-bit time; without one, the seconds after its name.
-TEST(WineFormat, KeyTimesReadUpToTheLargestSixtyFourBitNumber) {
     const struct {
         std::string lines;
         std::uint64_t modified;
-    } rows[] = {
+    } times[] = {
         {"#time=1dd85711d4b34f6\n", 0x1dd85711d4b34f6ull},
         {"#time=ffffffffffffffff\n", 0xffffffffffffffffull},
         {"", 1796554876ull * 10000000 + 116444736000000000ull},
     };
-    for (const auto& row : rows) {
-        Hive hive;
-        FileLayout layout;
-        ParseError error;
-        ASSERT_TRUE(LoadRegistryText("WINE REGISTRY Version 2\n[A] 1796554876\n" + row.lines + "\"x\"=dword:1\n", hive,
-                                     layout, error))
-            << row.lines << ": " << error.message;
-        ASSERT_NE(hive.Find(u"A"), nullptr);
-        EXPECT_EQ(hive.Find(u"A")->modified, row.modified) << row.lines;
+    for (const auto& t : times) {
+        const Loaded f(kHead + "[A] 1796554876\n" + t.lines + "\"x\"=dword:1\n");
+        ASSERT_TRUE(f.ok && f.hive.Find(u"A")) << t.lines << ": " << f.error.message;
+        EXPECT_EQ(f.hive.Find(u"A")->modified, t.modified) << t.lines;
     }
 }
 
 // What Wine writes, and what it reads just as written, stays writable.
 TEST(WineFormat, InputThatReadsAsItSaysStaysWritable) {
     const std::string text =
-        "WINE REGISTRY Version 2\n"
-        "#arch=win64\n"
-        "[Software\\\\A\\[b\\] \\\"q\\\" \\x1f600 \\7] 1796554876 trailing words\n"
-        "#time=1dd85711d4b34f6\n"
-        "#class=\"c\\\"l\\\\s\"\n"
-        "#unknown=option\n"
+        kHead + "#arch=win64\n[Software\\\\A\\[b\\] \\\"q\\\" \\x1f600 \\7] 1796554876 trailing words\n"
+        "#time=1dd85711d4b34f6\n#class=\"c\\\"l\\\\s\"\n#unknown=option\n"
         "\"\\[n\\]\"=\"\\a\\b\\t\\n\\v\\f\\r\\e \\0017 \\18 \\777 \\x00e9a \\xd83d\\xde00 \x7f caf\xc3\xa9\"  \n"
-        "\"d\"=dword: 0X1234abcd\n"
-        "\"e\"=dword:\n"
-        "\"h\"=hex(12345):0A, 0b ,\\\n"
-        "   FF\n"
-        "@=str(7):\"a\\0b\\0\"\n";
-    Hive hive;
-    FileLayout layout;
-    ParseError error;
-    ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.line << ": " << error.message;
-    const HiveKey* key = hive.Find(u"Software\\A[b] \"q\" \x1f60" u"0 \x07");
+        "\"d\"=dword: 0X1234abcd\n\"e\"=dword:\n\"h\"=hex(12345):0A, 0b ,\\\n   FF\n@=str(7):\"a\\0b\\0\"\n";
+    Loaded f(text);
+    ASSERT_TRUE(f.ok) << f.error.line << ": " << f.error.message;
+    const HiveKey* key = f.hive.Find(u"Software\\A[b] \"q\" \x1f60" u"0 \x07");
     ASSERT_NE(key, nullptr);
     ASSERT_NE(key->keyClass, nullptr);
     EXPECT_EQ(*key->keyClass, u"c\"l\\s");
     EXPECT_NE(key->FindValue(u"[n]"), nullptr);
     EXPECT_EQ(key->FindValue(u"d")->data, (std::vector<unsigned char>{0xcd, 0xab, 0x34, 0x12}));
     EXPECT_EQ(key->FindValue(u"h")->data, (std::vector<unsigned char>{0x0a, 0x0b, 0xff}));
-    EXPECT_EQ(SaveRegistryText(hive, layout), text);
+    EXPECT_EQ(SaveRegistryText(f.hive, f.layout), text);
 }
 
-TEST(WineFormat, AnErrorQuotesAShortEscapedPrefixOfItsLine) {
-    const std::string line = "\"x\"=\"\x1b[2J\x1b]0;title\x07" + std::string(5000, 'a') + "\" junk";
-    Hive hive;
-    FileLayout layout;
-    ParseError error;
-    EXPECT_FALSE(LoadRegistryText("WINE REGISTRY Version 2\n[A]\n" + line + "\n", hive, layout, error));
-    EXPECT_LT(error.message.size(), 160u);
-    EXPECT_NE(error.message.find("\\x1b[2J\\x1b]0;title\\x07aaa"), std::string::npos) << error.message;
-    EXPECT_EQ(error.message.substr(error.message.size() - 4), "...'");
-    for (char c : error.message) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << error.message;
-}
-
-// What an error quotes: controls and characters that are invisible or turn the
-// text round are shown as escapes, each class exactly to its ends; the rest as it
-// is; undecodable bytes one by one.
-TEST(WineFormat, QuotedTextEscapesExactlyTheCharactersThatHideOrTurnIt) {
+// An error quotes a short prefix of its line; controls and characters that are invisible or turn the text round
+// are shown as escapes, each class exactly to its ends; undecodable bytes one by one.
+TEST(WineFormat, ErrorsQuoteAShortPrefixEscapingWhatHidesOrTurnsIt) {
+    const Loaded f(kHead + "[A]\n\"x\"=\"\x1b[2J\x1b]0;title\x07" + std::string(5000, 'a') + "\" junk\n");
+    const std::string& message = f.error.message;
+    EXPECT_FALSE(f.ok);
+    EXPECT_LT(message.size(), 160u);
+    EXPECT_NE(message.find("\\x1b[2J\\x1b]0;title\\x07aaa"), std::string::npos) << message;
+    EXPECT_EQ(message.substr(message.size() - 4), "...'");
+    for (char c : message) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << message;
     const struct {
         std::u16string text;
         std::string shown;
@@ -443,63 +365,50 @@ TEST(WineFormat, QuotedTextEscapesExactlyTheCharactersThatHideOrTurnIt) {
     EXPECT_EQ(PrintableExcerpt("abcd", 3), "abc...");
 }
 
-// A store file may hold keys deeper or longer than the platform allows: they are
-// read (so the user can see and mend them) without any walk recursing, but the
-// file is not written.
+// Keys deeper or longer than the platform allows are read (to be seen and mended) without any walk recursing,
+// but the file is not written.
 TEST(WineFormat, KeysBeyondThePlatformsLimitsAreReadButLeaveTheFileReadOnly) {
     auto chain = [](std::size_t levels, const std::string& name) {
         std::string path;
         for (std::size_t i = 0; i < levels; ++i) path += (i ? "\\\\" : "") + name;
-        return "WINE REGISTRY Version 2\n\n[" + path + "] 1796554876\n\"v\"=dword:00000001\n";
+        return kHead + "\n[" + path + "] 1796554876\n\"v\"=dword:00000001\n";
     };
-    struct Case {
-        std::string text;
-        bool writable;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {chain(512, "k"), true, ""},
-        {chain(513, "k"), false, "Key path deeper than 512 levels"},
-        {chain(100000, "k"), false, "Key path deeper than 512 levels"},
-        {chain(2, std::string(255, 'n')), true, ""},
-        {chain(2, std::string(256, 'n')), false, "Key name longer than 255 characters"},
+    const std::string n255(255, 'n');
+    const struct {
+        std::string text, message;  // message empty: writable
+    } cases[] = {
+        {chain(512, "k"), ""},
+        {chain(513, "k"), "Key path deeper than 512 levels"},
+        {chain(100000, "k"), "Key path deeper than 512 levels"},
+        {chain(2, n255), ""},
+        {chain(2, n255 + "n"), "Key name longer than 255 characters"},
         // At the limits: a section sharing the previous one's names, names read the slow way.
-        {chain(2, std::string(255, 'n')) + "\n[" + std::string(255, 'n') + "\\\\" + std::string(255, 'n') +
-             "\\\\x] 1796554876\n\"v\"=dword:00000001\n",
-         true, ""},
-        {chain(2, "\\x00e9" + std::string(254, 'n')), true, ""},
-        {"WINE REGISTRY Version 2\n\n[A] 1796554876\n\"\\x00e9" + std::string(16382, 'v') +
-             "\"=dword:00000001\n", true, ""},
-        {"WINE REGISTRY Version 2\n[A]\n\"" + std::string(16384, 'v') + "\"=dword:00000001\n", false,
-         "Value name longer than 16383 characters"},
+        {chain(2, n255) + "\n[" + n255 + "\\\\" + n255 + "\\\\x] 1796554876\n\"v\"=dword:00000001\n", ""},
+        {chain(2, "\\x00e9" + std::string(254, 'n')), ""},
+        {kHead + "\n[A] 1796554876\n\"\\x00e9" + std::string(16382, 'v') + "\"=dword:00000001\n", ""},
+        {kHead + "[A]\n\"" + std::string(16384, 'v') + "\"=dword:00000001\n", "Value name longer than 16383 characters"},
     };
-    for (const Case& c : cases) {
-        Hive hive;
-        FileLayout layout;
-        ParseError error;
-        EXPECT_EQ(LoadRegistryText(c.text, hive, layout, error), c.writable) << error.message;
-        if (c.writable) continue;
-        EXPECT_TRUE(error.partlyRead);
-        EXPECT_EQ(error.message.rfind(c.message, 0), 0u) << error.message;
-        // The deepest key is there, with its value.
-        const HiveKey* key = &hive.Root();
+    for (const auto& c : cases) {
+        Loaded f(c.text);
+        EXPECT_EQ(f.ok, c.message.empty()) << f.error.message;
+        if (f.ok) continue;
+        EXPECT_TRUE(f.error.partlyRead);
+        EXPECT_EQ(f.error.message.rfind(c.message, 0), 0u) << f.error.message;
+        const HiveKey* key = &f.hive.Root();  // the deepest key is there, with its value
         while (!key->children.empty()) key = key->children.begin()->get();
         EXPECT_EQ(key->values().size(), 1u);
     }
 }
 
-// Values come in any order and any number; they are kept in the registry's order,
-// a name given twice keeping its first spelling and its last data.
+// Values in any order and number are kept in the registry's order, a name given twice keeping its first
+// spelling and its last data.
 TEST(WineFormat, ManyValuesInAnyOrderAreSortedOnce) {
-    std::string text = "WINE REGISTRY Version 2\n[Big]\n";
+    std::string text = kHead + "[Big]\n";
     constexpr int kValues = 20000;
     for (int i = kValues - 1; i >= 0; --i) text += "\"v" + std::to_string(i * 7919 % kValues) + "\"=dword:00000001\n";
-    text += "\"V5\"=dword:00000002\n";
-    Hive hive;
-    FileLayout layout;
-    ParseError error;
-    ASSERT_TRUE(LoadRegistryText(text, hive, layout, error)) << error.message;
-    const HiveKey* big = hive.Find(u"Big");
+    const Loaded f(text + "\"V5\"=dword:00000002\n");
+    ASSERT_TRUE(f.ok) << f.error.message;
+    const HiveKey* big = f.hive.Find(u"Big");
     ASSERT_EQ(big->values().size(), static_cast<std::size_t>(kValues));
     EXPECT_TRUE(std::is_sorted(big->values().begin(), big->values().end(), NameLess{}));
     EXPECT_EQ(big->FindValue(u"v5")->name, u"v5");

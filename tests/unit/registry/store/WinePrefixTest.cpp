@@ -1,6 +1,5 @@
-// The guard against writing behind a running wine server: the server is found
-// whoever owns the prefix and wherever Wine keeps it, and a link to a prefix's
-// user.reg counts as that prefix.
+// The guard against writing behind a running wine server: found whoever owns the prefix and wherever Wine keeps
+// it; a link to a prefix's user.reg counts as that prefix.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -52,19 +51,20 @@ TEST(WinePrefix, TheServerIsLookedForUnderThePrefixOwnersUidAndInDebiansFolder) 
     const std::string own = tmp.file(".wine-" + std::to_string(owner) + "/" + ServerName(prefix));
     const std::vector<std::string> folders = WineServerFolders(prefix, tmp.path().string());
     EXPECT_NE(std::find(folders.begin(), folders.end(), own), folders.end());
-    EXPECT_FALSE(WineServerRunning(prefix, tmp.path().string()));
+    auto running = [&] { return WineServerRunning(prefix, tmp.path().string()); };
+    EXPECT_FALSE(running());
     {
         LockHolder server(own + "/lock");
         ASSERT_TRUE(server.Held());
-        EXPECT_TRUE(WineServerRunning(prefix, tmp.path().string()));
+        EXPECT_TRUE(running());
     }
-    EXPECT_FALSE(WineServerRunning(prefix, tmp.path().string()));  // the lock file stays, unlocked
+    EXPECT_FALSE(running());  // the lock file stays, unlocked
 
     // Debian's Wine keeps it in a folder of its own, named in the prefix.
     WriteFile(prefix + "/wineserver", "wine-AbC123");
     LockHolder debian(tmp.file("wine-AbC123/" + ServerName(prefix) + "/lock"));
     ASSERT_TRUE(debian.Held());
-    EXPECT_TRUE(WineServerRunning(prefix, tmp.path().string()));
+    EXPECT_TRUE(running());
 }
 
 TEST(WinePrefix, ALinkToAPrefixsUserRegIsGuardedAsThatPrefix) {
@@ -72,20 +72,17 @@ TEST(WinePrefix, ALinkToAPrefixsUserRegIsGuardedAsThatPrefix) {
     const std::filesystem::path prefix = dir.path() / "prefix", other = dir.path() / "elsewhere";
     std::filesystem::create_directories(prefix);
     std::filesystem::create_directories(other);
-    WriteFile((prefix / "system.reg").string(), "WINE REGISTRY Version 2\n");
-    WriteFile((prefix / "user.reg").string(), "WINE REGISTRY Version 2\n");
+    for (const auto& file : {prefix / "system.reg", prefix / "user.reg", other / "plain.reg"})
+        WriteFile(file.string(), "WINE REGISTRY Version 2\n");
     std::filesystem::create_symlink(prefix / "user.reg", other / "user.reg");
-    const std::string real = std::filesystem::canonical(prefix).string();
-
-    EXPECT_EQ(WinePrefixOf((other / "user.reg").string()), real);
+    const std::string real = std::filesystem::canonical(prefix).string(), link = (other / "user.reg").string();
+    EXPECT_EQ(WinePrefixOf(link), real);
     EXPECT_EQ(WinePrefixOf((prefix / "user.reg").string()), real);
-    EXPECT_EQ(GuardedPrefixes({(other / "user.reg").string(), ""}), std::vector<std::string>{real});
+    EXPECT_EQ(GuardedPrefixes({link, ""}), std::vector<std::string>{real});
     // Named as a prefix of its own (WINEPREFIX) and leading into another: both count.
-    EXPECT_EQ(GuardedPrefixes({(other / "user.reg").string(), other.string()}),
-              (std::vector<std::string>{other.string(), real}));
+    EXPECT_EQ(GuardedPrefixes({link, other.string()}), (std::vector<std::string>{other.string(), real}));
     EXPECT_EQ(GuardedPrefixes({(prefix / "user.reg").string(), prefix.string()}),
               std::vector<std::string>{prefix.string()});
-    WriteFile((other / "plain.reg").string(), "WINE REGISTRY Version 2\n");
     EXPECT_TRUE(GuardedPrefixes({(other / "plain.reg").string(), ""}).empty());
 }
 
