@@ -294,7 +294,7 @@ private slots:
         y->Command2_Click();
     }
 
-    void everyPictureChoosesTheOptionOfItsOwnRowAndZone() {
+    void everyPictureChoosesTheOptionOfItsOwnRowAndZoneWhileTheRowIsOn() {
         Start();
         FormY* y = Advanced(QStringLiteral("aa.bb.cc"));
         QVERIFY(y);
@@ -308,12 +308,8 @@ private slots:
             QVERIFY2(option->isChecked(), qPrintable(image->objectName() + QStringLiteral(" -> ") + option->objectName()));
         }
         y->Command2_Click();
-    }
 
-    void rowsForgetTheirChoiceWhenSwitchedOff() {
-        Start();
-        FormY* y = Advanced(QStringLiteral("aa.bb.cc"));
-        QVERIFY(y);
+        y = Advanced(QStringLiteral("aa.bb.cc"));  // rows forget their choice when switched off
         QTest::mouseClick(y->Image9, Qt::LeftButton);  // off: no reaction
         QVERIFY(!y->Option9->isChecked());
         Tick(y->Check3);
