@@ -90,7 +90,6 @@ private slots:
 #undef NAMED
         for (const auto& [object, name] : named) {
             QVERIFY2(object, qPrintable(name));
-            QCOMPARE(object->objectName(), name);
             QCOMPARE(f.findChild<QObject*>(name), object);
         }
         for (QToolButton* command : {f.cmdSecure, f.cmdTrust, f.cmdDeclassify, f.cmdRestrict, f.cmdAdd, f.cmdDelete,
