@@ -15,6 +15,17 @@
 
 using namespace moatgate;
 
+namespace {
+
+// An environment naming the store file, and nothing else.
+auto Naming(const std::string& path) {
+    return [path](const char* name) -> const char* {
+        return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr;
+    };
+}
+
+}  // namespace
+
 class OpeningStoreTest : public QObject {
     Q_OBJECT
 
@@ -24,19 +35,14 @@ private slots:
         const std::string path = dir.file("user.reg");
         {
             std::string error;
-            auto seed = OpenSettingsStore(
-                [&](const char* name) -> const char* { return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr; },
-                error);
+            auto seed = OpenSettingsStore(Naming(path), error);
             QVERIFY2(seed, error.c_str());
             WritePolicySet(*seed, PolicySet::Secured);
             StoreScope sites(*seed, true);
-            for (int i = 0; i < 300; ++i)
-                WriteSite(*seed, "s" + std::to_string(i) + ".example");
+            for (int i = 0; i < 300; ++i) test::Zone(*seed, "s" + std::to_string(i) + ".example", "*", 4);
         }
         test::FakeMessageBoxes boxes;
-        OpeningStore store([&](const char* name) -> const char* {
-            return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr;
-        });
+        OpeningStore store(Naming(path));
         FormX form(store, boxes);
         QVERIFY(store.Wait(boxes));
         QVERIFY(form.Form_Load());
@@ -59,9 +65,7 @@ private slots:
         const std::string bad = "WINE REGISTRY Version 2 \n[Software\\\\X]\n";  // Wine rejects it whole
         test::WriteFile(path, bad);
         test::FakeMessageBoxes boxes;
-        OpeningStore store([&](const char* name) -> const char* {
-            return std::string(name) == "MOATGATE_REGISTRY" ? path.c_str() : nullptr;
-        });
+        OpeningStore store(Naming(path));
         FormX form(store, boxes);
         QVERIFY(!store.Wait(boxes));
         QCOMPARE(boxes.shown.size(), 1);
@@ -104,15 +108,6 @@ private slots:
             QVERIFY2(store.Wait(boxes), c.name);
             QVERIFY2(std::filesystem::exists(c.store), c.name);
         }
-    }
-
-private:
-    static void WriteSite(RegistryApi& reg, const std::string& domain) {
-        HKEY key = 0;
-        reg.RegCreateKeyExA(HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\" + domain, 0, "REG_DWORD", 0,
-                            KEY_ALL_KEY_RIGHTS, nullptr, &key, nullptr);
-        test::SetDword(reg, key, "*", 4);
-        reg.RegCloseKey(key);
     }
 };
 

@@ -18,6 +18,7 @@
 #include "tests/unit/TestSupport.h"
 
 using namespace moatgate;
+using Names = std::vector<std::string>;
 
 namespace {
 
@@ -57,28 +58,22 @@ class SiteDialogsTest : public QObject {
         QTest::keyClick(form->txtURL->lineEdit(), Qt::Key_Return);
         return form->Dialogs().WholeSite();
     }
-    std::string Value(const std::string& key, const std::string& name) {
-        return ReadRegistryValueText(*reg, HKEY_CURRENT_USER, kDomains + "\\" + key, name);
-    }
-    std::vector<std::string> Values(const std::string& key) {
-        HKEY k = 0;
-        if (reg->RegOpenKeyA(HKEY_CURRENT_USER, kDomains + "\\" + key, &k) != 0) return {"<no key>"};
-        auto names = test::ValueNames(*reg, k);
-        reg->RegCloseKey(k);
-        return names;
-    }
-    std::vector<std::string> Subkeys(const std::string& key) {
-        HKEY k = 0;
-        if (reg->RegOpenKeyA(HKEY_CURRENT_USER, kDomains + "\\" + key, &k) != 0) return {"<no key>"};
-        auto names = test::SubkeyNames(*reg, k);
-        reg->RegCloseKey(k);
-        return names;
-    }
     FormY* Advanced(const QString& address) {
         FormZ* z = Type(address);
         if (!z) return nullptr;
         QTest::mouseClick(z->Command3, Qt::LeftButton);
         return form->Dialogs().PerProtocol();
+    }
+    std::string Value(const std::string& key, const std::string& name) {
+        return ReadRegistryValueText(*reg, HKEY_CURRENT_USER, kDomains + "\\" + key, name);
+    }
+    // The value names (or the subkeys) of a key under the zone map.
+    Names Under(const std::string& key, bool subkeys = true) {
+        HKEY k = 0;
+        if (reg->RegOpenKeyA(HKEY_CURRENT_USER, kDomains + "\\" + key, &k) != 0) return {"<no key>"};
+        auto names = subkeys ? test::SubkeyNames(*reg, k) : test::ValueNames(*reg, k);
+        reg->RegCloseKey(k);
+        return names;
     }
 
 private slots:
@@ -87,21 +82,25 @@ private slots:
         reg.reset();
     }
 
-    void enterOpensTheDialogAndOkListsTheSite() {
+    void enterOpensTheDialogCancelKeepsTheStoreAndOkListsTheSite() {
         Start();
-        FormZ* z = Type(QStringLiteral("http://aa.bb.cc/some/page"));
+        const int fills = form->FillCount();
+        FormZ* z = Type(QStringLiteral("www.bb.cc"));
+        QVERIFY(z);
+        z->Option7->setChecked(true);
+        QTest::mouseClick(z->Command2, Qt::LeftButton);
+        QVERIFY(!form->Dialogs().WholeSite());
+        QCOMPARE(Under(""), Names{});
+        QCOMPARE(form->FillCount(), fills);
+
+        z = Type(QStringLiteral("http://aa.bb.cc/some/page"));
         QVERIFY(z);
         QVERIFY(z->isVisible());
         QCOMPARE(z->windowTitle(), QStringLiteral("Verify Generalised Domain Listing"));
-        QCOMPARE(form->txtURL->currentText(), QStringLiteral("http://aa.bb.cc"));
-        QCOMPARE(z->lblDomain->text(), QStringLiteral("bb.cc"));
-        QCOMPARE(z->lblSubDomain->text(), QStringLiteral("*"));
         QCOMPARE(z->lblSubDomain->Tag, QStringLiteral("aa"));
         QCOMPARE(z->Frame3->title(), QStringLiteral("Global Status"));
-        for (QRadioButton* option : {z->Option7, z->Option8, z->Option9}) {
-            QVERIFY(option->isEnabled());
-            QVERIFY(!option->isChecked());
-        }
+        for (QRadioButton* option : {z->Option7, z->Option8, z->Option9})
+            QVERIFY(option->isEnabled() && !option->isChecked());
         QVERIFY(SamePicture(z->Image7, form->ImageList11().Picture(2)));
         QVERIFY(SamePicture(z->Image9, form->ImageList11().Picture(4)));
         QVERIFY(boxes.shown.isEmpty());
@@ -110,13 +109,40 @@ private slots:
         QVERIFY(!z->Option9->isChecked());
         QTest::mouseClick(z->Option9, Qt::LeftButton);
         QTest::mouseClick(z->Command1, Qt::LeftButton);
-        QCOMPARE(Value("bb.cc", "*"), std::string("4"));
-        QCOMPARE(Subkeys("bb.cc"), std::vector<std::string>{});
         QVERIFY(!form->Dialogs().WholeSite());
         QCOMPARE(form->Sites().Count(), 1u);
         QCOMPARE(form->Sites().Item(1).domain, std::string("bb.cc"));
         QCOMPARE(form->Sites().Item(1).icon, 4);
         QCOMPARE(form->txtURL->currentText(), QStringLiteral("http://aa.bb.cc"));  // keeps the trimmed address
+    }
+
+    // Where OK in the whole-site dialog writes, for each shape of host; with no
+    // choice it writes Unclassified and keeps the key's other values.
+    void okWritesTheZoneOnTheGeneralisedKey() {
+        const struct {
+            const char* address;
+            QString domain, subdomain;
+            int option;  // 7, 8, 9, or 0 for none
+            std::string key, value;
+        } rows[] = {{"http://aa.bb.cc/some/page", "bb.cc", "*", 9, "bb.cc", "4"},
+                    {"aa.bb.cc.dd", "cc.dd", "*.bb", 7, "cc.dd\\*.bb", "2"},
+                    {"https://bank.example/login", "bank.example", "", 7, "bank.example", "2"},
+                    {"www.bb.cc", "bb.cc", "*", 0, "bb.cc", "3"}};
+        for (const auto& row : rows) {
+            Start();
+            test::Zone(*reg, "bb.cc", "http", 4);
+            test::Zone(*reg, "bb.cc", "*", 2);
+            const std::string domain = row.domain.toStdString();
+            FormZ* z = Type(QString::fromLatin1(row.address));
+            QVERIFY2(z, row.address);
+            QCOMPARE(z->lblDomain->text(), row.domain);
+            QCOMPARE(z->lblSubDomain->text(), row.subdomain);
+            if (row.option) z->findChild<QRadioButton*>(QStringLiteral("Option%1").arg(row.option))->setChecked(true);
+            z->Command1_Click();
+            QCOMPARE(Value(row.key, "*"), row.value);
+            QCOMPARE(Value("bb.cc", "http"), std::string("4"));
+            QCOMPARE(Under(domain, row.key == domain), Names{});  // no subdomain key, or no domain value
+        }
     }
 
     // Both dialogs carry the banner, drawn, under its design names, and their
@@ -134,73 +160,31 @@ private slots:
             QVERIFY2(!image->pixmap().isNull(), "the banner picture is missing");
         };
         banner(z, z->Frame4, z->Picture1, z->Image10);
-        QCOMPARE(z->Command2->text(), QStringLiteral("Cancel"));
-        QCOMPARE(z->Command3->text(), QStringLiteral("Advanced"));
-        QCOMPARE(z->Command1->text(), QStringLiteral("OK"));
-        QVERIFY(z->Command2->y() < z->Command3->y());
-        QVERIFY(z->Command3->y() < z->Command1->y());
+        QCOMPARE(z->Command2->text() + z->Command3->text() + z->Command1->text(), QStringLiteral("CancelAdvancedOK"));
+        QVERIFY(z->Command2->y() < z->Command3->y() && z->Command3->y() < z->Command1->y());
         QTest::mouseClick(z->Command3, Qt::LeftButton);
         FormY* y = form->Dialogs().PerProtocol();
         QVERIFY(y);
         QVERIFY(QTest::qWaitForWindowExposed(y));
         banner(y, y->Frame4, y->Picture1, y->Image10);
-        QCOMPARE(y->Command2->text(), QStringLiteral("Cancel"));
-        QCOMPARE(y->Command1->text(), QStringLiteral("OK"));
+        QCOMPARE(y->Command2->text() + y->Command1->text(), QStringLiteral("CancelOK"));
         QVERIFY(y->Command2->y() < y->Command1->y());
         y->Command2_Click();
     }
 
-    void longerHostsGoOnTheirGeneralisedSubdomain() {
-        Start();
-        FormZ* z = Type(QStringLiteral("aa.bb.cc.dd"));
-        QVERIFY(z);
-        QCOMPARE(z->lblSubDomain->text(), QStringLiteral("*.bb"));
-        z->Option7->setChecked(true);
-        z->Command1_Click();
-        QCOMPARE(Value("cc.dd\\*.bb", "*"), std::string("2"));
-        QCOMPARE(Values("cc.dd"), std::vector<std::string>{});
-    }
-
-    void okWithoutAChoiceWritesUnclassifiedAndKeepsOtherValues() {
-        Start();
-        HKEY k = test::Create(*reg, kDomains + "\\bb.cc");
-        test::SetDword(*reg, k, "http", 4);
-        test::SetDword(*reg, k, "*", 2);
-        reg->RegCloseKey(k);
-        FormZ* z = Type(QStringLiteral("www.bb.cc"));
-        QVERIFY(z);
-        z->Command1_Click();
-        QCOMPARE(Value("bb.cc", "*"), std::string("3"));
-        QCOMPARE(Value("bb.cc", "http"), std::string("4"));
-    }
-
-    void cancelChangesNothing() {
-        Start();
-        const int fills = form->FillCount();
-        FormZ* z = Type(QStringLiteral("www.bb.cc"));
-        QVERIFY(z);
-        z->Option7->setChecked(true);
-        QTest::mouseClick(z->Command2, Qt::LeftButton);
-        QVERIFY(!form->Dialogs().WholeSite());
-        QCOMPARE(Subkeys(""), std::vector<std::string>{});
-        QCOMPARE(form->FillCount(), fills);
-    }
-
     void eitherAddButtonOpensTheDialogAndOtherKeysOnlyType() {
         Start();
-        form->txtURL->setEditText(QStringLiteral("www.first.example"));
-        QTest::mouseClick(form->cmdAddd, Qt::LeftButton);
-        QVERIFY(form->Dialogs().WholeSite());
-        QCOMPARE(form->Dialogs().WholeSite()->lblDomain->text(), QStringLiteral("first.example"));
-        form->Dialogs().WholeSite()->Command2_Click();
-        form->txtURL->setEditText(QStringLiteral("www.second.example"));
-        QTest::mouseClick(form->cmdAdd, Qt::LeftButton);
-        QVERIFY(form->Dialogs().WholeSite());
-        QCOMPARE(form->Dialogs().WholeSite()->lblDomain->text(), QStringLiteral("second.example"));
+        using Add = std::pair<QAbstractButton*, const char*>;
+        for (const auto& [add, site] : {Add{form->cmdAddd, "first"}, Add{form->cmdAdd, "second"}}) {
+            form->txtURL->setEditText(QStringLiteral("www.%1.example").arg(site));
+            QTest::mouseClick(add, Qt::LeftButton);
+            QVERIFY(form->Dialogs().WholeSite());
+            QCOMPARE(form->Dialogs().WholeSite()->lblDomain->text(), QStringLiteral("%1.example").arg(site));
+            QCOMPARE(add->text(), QStringLiteral("Add"));
+            if (add == form->cmdAddd) form->Dialogs().WholeSite()->Command2_Click();
+        }
         QCOMPARE(form->cmdAdd->toolTip(),
                  QStringLiteral("This adds the site below to the list where you can assign scripting privileges."));
-        QCOMPARE(form->cmdAdd->text(), QStringLiteral("Add"));
-        QCOMPARE(form->cmdAddd->text(), QStringLiteral("Add"));
 
         // A second Add while the dialog is open only brings it forward: no new load.
         FormZ* open = form->Dialogs().WholeSite();
@@ -214,79 +198,75 @@ private slots:
         QTest::keyClicks(form->txtURL->lineEdit(), QStringLiteral("xyz"));
         QVERIFY(!form->Dialogs().WholeSite());
         QCOMPARE(form->txtURL->currentText(), QStringLiteral("www.third.examplexyz"));
-        // Enter as the desktop delivers it, to the box that has the focus.
-        QTest::keyClick(form->txtURL, Qt::Key_Enter);
+        QTest::keyClick(form->txtURL, Qt::Key_Enter);  // as the desktop delivers it, to the focused box
         QVERIFY(form->Dialogs().WholeSite());
         QCOMPARE(form->Dialogs().WholeSite()->lblDomain->text(), QStringLiteral("third.examplexyz"));
     }
 
+    // Refused: the dialog closes again, the box keeps what can be kept, and the
+    // same address is checked afresh each time.
     void refusedAddressesCloseTheDialogAgain() {
         Start();
-        QVERIFY(!Type(QStringLiteral("a.bcd")));  // too short: no word at all
-        QVERIFY(boxes.shown.isEmpty());
-        QCOMPARE(form->txtURL->currentText(), QStringLiteral("a.bcd"));
-        QVERIFY(form->Tag().isEmpty());
-
-        for (int twice = 0; twice < 2; ++twice) {  // unloaded, so it loads and checks again
-            QVERIFY(!Type(QStringLiteral("ftp://10.1.2.3/x")));
-            QCOMPARE(boxes.shown.size(), twice + 1);
-            const auto& alert = boxes.shown.last();
-            QCOMPARE(alert.title, QStringLiteral("Fraud Alert"));
-            QCOMPARE(alert.icon, MessageBoxes::Icon::Critical);
-            QVERIFY(alert.prompt.startsWith(QStringLiteral("Trustworthy sites or institutions do NOT use IP")));
-            QVERIFY(alert.prompt.endsWith(
-                QStringLiteral("report the use of this IP Address: 10.1.2.3 in this link: ftp://10.1.2.3/x")));
-            QCOMPARE(form->txtURL->currentText(), QStringLiteral("ftp://10.1.2.3/x"));
+        const QString fraud = QStringLiteral("report the use of this IP Address: 10.1.2.3 in this link: ftp://10.1.2.3/x"),
+                      corrupt = QStringLiteral("The URL you have entered is incorrect and may corrupt the registry if "
+                                               "trusted. Please re-enter the URL with the correct format");
+        const struct {
+            const char* address;  // too short; an IP address (twice); a port; one label; a backslash
+            const char* title;
+            QString kept;
+        } rows[] = {{"a.bcd", nullptr, "a.bcd"},
+                    {"ftp://10.1.2.3/x", "Fraud Alert", "ftp://10.1.2.3/x"},
+                    {"ftp://10.1.2.3/x", "Fraud Alert", "ftp://10.1.2.3/x"},
+                    {"http://aa.bb.cc:81/x", "Corrupted URL", "http://aa.bb.cc:81"},
+                    {"http://intranet/", "Corrupted URL", "http://intranet"},
+                    {"a\\b.bb.cc", "Corrupted URL", "a\\b.bb.cc"}};
+        qsizetype told = 0;
+        for (const auto& row : rows) {
+            QVERIFY2(!Type(QString::fromLatin1(row.address)), row.address);
+            QCOMPARE(boxes.shown.size(), told += row.title ? 1 : 0);
+            QCOMPARE(form->txtURL->currentText(), row.kept);
+            if (!row.title) continue;
+            const auto& box = boxes.shown.last();
+            QCOMPARE(box.title, QString::fromLatin1(row.title));
+            const bool isFraud = box.title == QStringLiteral("Fraud Alert");
+            QCOMPARE(box.icon, isFraud ? MessageBoxes::Icon::Critical : MessageBoxes::Icon::Exclamation);
+            if (isFraud)
+                QVERIFY(box.prompt.startsWith(QStringLiteral("Trustworthy sites or institutions do NOT use IP")) &&
+                        box.prompt.endsWith(fraud));
+            else
+                QCOMPARE(box.prompt, corrupt);
         }
-
-        QVERIFY(!Type(QStringLiteral("http://aa.bb.cc:81/x")));
-        QCOMPARE(boxes.shown.last().title, QStringLiteral("Corrupted URL"));
-        QCOMPARE(boxes.shown.last().icon, MessageBoxes::Icon::Exclamation);
-        QCOMPARE(boxes.shown.last().prompt,
-                 QStringLiteral("The URL you have entered is incorrect and may corrupt the registry if trusted. "
-                                "Please re-enter the URL with the correct format"));
-        QCOMPARE(form->txtURL->currentText(), QStringLiteral("http://aa.bb.cc:81"));
-
-        QVERIFY(!Type(QStringLiteral("http://intranet/")));  // one label: nothing to list it under
-        QCOMPARE(boxes.shown.last().title, QStringLiteral("Corrupted URL"));
-        QVERIFY(!Type(QStringLiteral("a\\b.bb.cc")));
-        QCOMPARE(boxes.shown.last().title, QStringLiteral("Corrupted URL"));
         QVERIFY(form->Tag().isEmpty());
-        QCOMPARE(Subkeys(""), std::vector<std::string>{});
+        QCOMPARE(Under(""), Names{});
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!(qobject_cast<FormZ*>(w) && w->isVisible()), "a refused dialog stays open");
     }
 
-    void aTwoLabelHostIsListedOnTheDomainKey() {
+    // The per-protocol dialog lists the exact subdomain, with the address's
+    // scheme ticked; OK writes the ticked rows and closes.
+    void advancedListsTheExactSubdomainWithItsSchemeTicked() {
         Start();
-        FormZ* z = Type(QStringLiteral("https://bank.example/login"));
-        QVERIFY(z);
-        QCOMPARE(z->lblDomain->text(), QStringLiteral("bank.example"));
-        QVERIFY(z->lblSubDomain->text().isEmpty());
-        z->Option7->setChecked(true);
-        z->Command1_Click();
-        QCOMPARE(Value("bank.example", "*"), std::string("2"));
-        QCOMPARE(Subkeys("bank.example"), std::vector<std::string>{});
+        const struct {
+            const char* address;
+            QString subdomain, domain;
+            const char* ticked;  // HTTPS, FTP, HTTP
+        } rows[] = {{"https://aa.bb.cc", "aa", "bb.cc", "100"},  {"FTP://aa.bb.cc", "aa", "bb.cc", "010"},
+                    {"Http://aa.bb.cc", "aa", "bb.cc", "001"},   {"aa.bb.cc.dd", "aa.bb", "cc.dd", "000"},
+                    {"https://bank.example/", "", "bank.example", "100"}};
+        for (const auto& row : rows) {
+            FormY* y = Advanced(QString::fromLatin1(row.address));
+            QVERIFY2(y, row.address);
+            QVERIFY(!form->Dialogs().WholeSite() && y->isVisible());
+            QCOMPARE(y->lblSubDomain->text(), row.subdomain);
+            QCOMPARE(y->lblDomain->text(), row.domain);
+            QString ticked;
+            for (QCheckBox* box : {y->Check1, y->Check2, y->Check3}) ticked += box->isChecked() ? '1' : '0';
+            QCOMPARE(ticked, QString::fromLatin1(row.ticked));
+            y->Command2_Click();
+        }
 
-        FormY* y = Advanced(QStringLiteral("https://bank.example/"));
-        QVERIFY(y);
-        y->Command1_Click();
-        QCOMPARE(Value("bank.example", "https"), std::string("3"));
-        QCOMPARE(Subkeys("bank.example"), std::vector<std::string>{});
-    }
-
-    void advancedHandsTheExactSubdomainToThePerProtocolDialog() {
-        Start();
         FormY* y = Advanced(QStringLiteral("https://aa.bb.cc"));
-        QVERIFY(y);
-        QVERIFY(!form->Dialogs().WholeSite());
-        QVERIFY(y->isVisible());
         QCOMPARE(y->windowTitle(), QStringLiteral("Verify subdomain and access type listing"));
-        QCOMPARE(y->lblSubDomain->text(), QStringLiteral("aa"));
-        QCOMPARE(y->lblDomain->text(), QStringLiteral("bb.cc"));
-        QVERIFY(y->Check1->isChecked());
-        QVERIFY(!y->Check2->isChecked());
-        QVERIFY(!y->Check3->isChecked());
         const ImageList& pictures = form->ImageList11();
         QVERIFY(SamePicture(y->Image2, pictures.Picture(2)));
         QVERIFY(SamePicture(y->Image4, pictures.Picture(4)));
@@ -295,45 +275,30 @@ private slots:
         for (QWidget* off : std::initializer_list<QWidget*>{y->Option4, y->Image1, y->Option9, y->Image8})
             QVERIFY(!off->isEnabled());
         QVERIFY(y->Option1->isEnabled());
-
         const int fills = form->FillCount();
         QTest::mouseClick(y->Command1, Qt::LeftButton);
-        QCOMPARE(Values("bb.cc\\aa"), std::vector<std::string>{"https"});
+        QCOMPARE(Under("bb.cc\\aa", false), Names{"https"});
         QCOMPARE(Value("bb.cc\\aa", "https"), std::string("3"));
         QVERIFY(!form->Dialogs().PerProtocol());
         QCOMPARE(form->FillCount(), fills + 1);
 
-        y = Advanced(QStringLiteral("aa.bb.cc.dd"));
-        QVERIFY(y);
-        QCOMPARE(y->lblSubDomain->text(), QStringLiteral("aa.bb"));
-        QCOMPARE(y->lblDomain->text(), QStringLiteral("cc.dd"));
-        y->Command2_Click();
-    }
-
-    void theSchemePresetsTheRows() {
-        Start();
-        FormY* y = Advanced(QStringLiteral("FTP://aa.bb.cc"));
-        QVERIFY(y);
-        QVERIFY(!y->Check1->isChecked() && y->Check2->isChecked() && !y->Check3->isChecked());
-        y->Command2_Click();
-        y = Advanced(QStringLiteral("Http://aa.bb.cc"));
-        QVERIFY(!y->Check1->isChecked() && !y->Check2->isChecked() && y->Check3->isChecked());
-        y->Command2_Click();
+        Advanced(QStringLiteral("https://bank.example/"))->Command1_Click();  // two labels: on the domain key
+        QCOMPARE(Value("bank.example", "https"), std::string("3"));
+        QCOMPARE(Under("bank.example"), Names{});
 
         y = Advanced(QStringLiteral("aa.bb.cc"));  // no scheme: every row off, and OK does nothing
-        QVERIFY(!y->Check1->isChecked() && !y->Check2->isChecked() && !y->Check3->isChecked());
         y->Command1_Click();
         QCOMPARE(form->Dialogs().PerProtocol(), y);
-        QCOMPARE(Subkeys(""), std::vector<std::string>{});
+        QCOMPARE(Under(""), (Names{"bank.example", "bb.cc"}));
+        QCOMPARE(Under("bb.cc\\aa", false), Names{"https"});
         y->Command2_Click();
     }
 
-    void everyPictureChoosesTheOptionOfItsOwnRowAndZone() {
+    void everyPictureChoosesTheOptionOfItsOwnRowAndZoneWhileTheRowIsOn() {
         Start();
         FormY* y = Advanced(QStringLiteral("aa.bb.cc"));
         QVERIFY(y);
-        for (QCheckBox* row : {y->Check1, y->Check2, y->Check3})
-            if (!row->isChecked()) Tick(row);
+        for (QCheckBox* row : {y->Check1, y->Check2, y->Check3}) Tick(row);
         const std::vector<std::pair<PictureLabel*, QRadioButton*>> pairs = {
             {y->Image2, y->Option1}, {y->Image3, y->Option2}, {y->Image4, y->Option3},
             {y->Image1, y->Option4}, {y->Image5, y->Option5}, {y->Image6, y->Option6},
@@ -343,29 +308,22 @@ private slots:
             QVERIFY2(option->isChecked(), qPrintable(image->objectName() + QStringLiteral(" -> ") + option->objectName()));
         }
         y->Command2_Click();
-    }
 
-    void rowsForgetTheirChoiceWhenSwitchedOff() {
-        Start();
-        FormY* y = Advanced(QStringLiteral("aa.bb.cc"));
-        QVERIFY(y);
+        y = Advanced(QStringLiteral("aa.bb.cc"));  // rows forget their choice when switched off
         QTest::mouseClick(y->Image9, Qt::LeftButton);  // off: no reaction
         QVERIFY(!y->Option9->isChecked());
         Tick(y->Check3);
         QVERIFY(y->Option9->isEnabled());
         QVERIFY(SamePicture(y->Image9, form->ImageList11().Picture(4)));
-        QTest::mouseClick(y->Image9, Qt::LeftButton);  // the picture chooses its option
+        QTest::mouseClick(y->Image9, Qt::LeftButton);
         QVERIFY(y->Option9->isChecked());
         Tick(y->Check3);
-        QVERIFY(!y->Option9->isChecked());
-        QVERIFY(!y->Option9->isEnabled());
+        QVERIFY(!y->Option9->isChecked() && !y->Option9->isEnabled());
         Tick(y->Check3);
         QVERIFY(!y->Option7->isChecked() && !y->Option8->isChecked() && !y->Option9->isChecked());
 
         // Two rows with different choices; a value of an unticked protocol stays.
-        HKEY k = test::Create(*reg, kDomains + "\\bb.cc\\aa");
-        test::SetDword(*reg, k, "ftp", 4);
-        reg->RegCloseKey(k);
+        test::Zone(*reg, "bb.cc\\aa", "ftp", 4);
         Tick(y->Check1);
         QTest::mouseClick(y->Image2, Qt::LeftButton);  // HTTPS: Trusted
         QTest::mouseClick(y->Image1, Qt::LeftButton);  // FTP is off: no effect
@@ -378,34 +336,26 @@ private slots:
         QCOMPARE(Value("bb.cc\\aa", "ftp"), std::string("4"));
     }
 
-    void cancelOrCloseStillRefreshesTheList() {
-        Start();
-        FormY* y = Advanced(QStringLiteral("aa.bb.cc"));
-        QVERIFY(y);
-        HKEY k = test::Create(*reg, kDomains + "\\other.example");  // written meanwhile by another program
-        test::SetDword(*reg, k, "*", 2);
-        reg->RegCloseKey(k);
-        const int fills = form->FillCount();
-        y->close();
-        QCOMPARE(form->FillCount(), fills + 1);
-        QCOMPARE(form->Sites().Count(), 1u);
-        QCOMPARE(Subkeys(""), std::vector<std::string>{"other.example"});
-    }
-
-    void advancedAgainReloadsTheOpenPerProtocolDialog() {
+    void advancedAgainReloadsTheOpenDialogAndClosingRefreshesTheList() {
         Start();
         FormY* first = Advanced(QStringLiteral("https://aa.bb.cc"));
         QVERIFY(first);
         QTest::mouseClick(first->Image3, Qt::LeftButton);
-        FormY* second = Advanced(QStringLiteral("ftp://www.other.example"));
-        QCOMPARE(second, first);  // one dialog, showing the new site
-        QCOMPARE(second->lblDomain->text(), QStringLiteral("other.example"));
-        QCOMPARE(second->lblSubDomain->text(), QStringLiteral("www"));
-        QVERIFY(second->Check2->isChecked() && !second->Check1->isChecked());
-        QVERIFY(!second->Option2->isChecked());
-        second->Command1_Click();
+        FormY* y = Advanced(QStringLiteral("ftp://www.other.example"));
+        QCOMPARE(y, first);  // one dialog, showing the new site
+        QCOMPARE(y->lblDomain->text() + "|" + y->lblSubDomain->text(), QStringLiteral("other.example|www"));
+        QVERIFY(y->Check2->isChecked() && !y->Check1->isChecked() && !y->Option2->isChecked());
+        y->Command1_Click();
         QCOMPARE(Value("other.example\\www", "ftp"), std::string("3"));
-        QCOMPARE(Subkeys("bb.cc"), std::vector<std::string>{"<no key>"});
+        QCOMPARE(Under("bb.cc"), Names{"<no key>"});
+
+        y = Advanced(QStringLiteral("aa.bb.cc"));
+        test::Zone(*reg, "new.example", "*", 2);  // written meanwhile by another program
+        const int fills = form->FillCount();
+        y->close();
+        QCOMPARE(form->FillCount(), fills + 1);
+        QCOMPARE(form->Sites().Count(), 2u);
+        QCOMPARE(Under(""), (Names{"new.example", "other.example"}));
     }
 
     void aRefusedWriteIsToldAndTheDialogCloses() {
@@ -424,12 +374,9 @@ private slots:
         QCOMPARE(boxes.shown[0].title, QStringLiteral("Moatgate"));
         QVERIFY(boxes.shown[0].prompt.contains(QStringLiteral("read-only")));
         QVERIFY(!form->Dialogs().WholeSite());
-        QCOMPARE(test::ReadFile(file), before);
         QCOMPARE(form->Sites().Count(), 0u);
 
-        FormY* y = Advanced(QStringLiteral("http://www.bb.cc"));
-        QVERIFY(y);
-        y->Command1_Click();
+        Advanced(QStringLiteral("http://www.bb.cc"))->Command1_Click();
         QCOMPARE(boxes.shown.size(), 2);
         QVERIFY(!form->Dialogs().PerProtocol());
         QCOMPARE(test::ReadFile(file), before);

@@ -57,17 +57,12 @@ int Check(const QString& pdf) {
     };
     const QString text = test::PdfText(pdf);
     const QStringList lines = test::PdfLines(text);
-    for (const QString& line : {QStringLiteral("Moatgate Scripting Privilege Report."),
-                                QStringLiteral("Priviledge Site..."), QStringLiteral("[TRUSTED] *://*.trusted.test"),
-                                QStringLiteral("{LISTED} http://www.listed.test"),
-                                QStringLiteral("RESTRICTED https://*.restrictedarea.test"),
-                                QStringLiteral("ftp://a.b.zero.test")})
-        expect(lines.count(line) == 1, QStringLiteral("the line \"%1\" once").arg(line));
-    for (int i = 0; i < kFillers; ++i) {
-        const QString line = QStringLiteral("RESTRICTED *://*.") + Filler(i);
-        expect(lines.count(line) == 1, QStringLiteral("the line \"%1\" once").arg(line));
-    }
-    expect(lines.size() == kFillers + 6, QStringLiteral("%1 lines, not %2").arg(kFillers + 6).arg(lines.size()));
+    QStringList expected = {"Moatgate Scripting Privilege Report.", "Priviledge Site...", "[TRUSTED] *://*.trusted.test",
+                            "{LISTED} http://www.listed.test", "RESTRICTED https://*.restrictedarea.test",
+                            "ftp://a.b.zero.test"};
+    for (int i = 0; i < kFillers; ++i) expected << QStringLiteral("RESTRICTED *://*.") + Filler(i);
+    for (const QString& line : expected) expect(lines.count(line) == 1, QStringLiteral("the line \"%1\" once").arg(line));
+    expect(lines.size() == expected.size(), QStringLiteral("%1 lines, not %2").arg(expected.size()).arg(lines.size()));
     expect(test::PdfPages(text) >= 2, QStringLiteral("two pages or more, not %1").arg(test::PdfPages(text)));
 
     const QList<QImage> pages = test::PdfImages(pdf, 100);

@@ -9,10 +9,7 @@
 set -euo pipefail
 driver=$1
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
+skip() { echo "SKIPPED: $*"; exit 77; }
 for tool in cupsd lpadmin lpstat pdftotext pdftoppm; do
   command -v "$tool" >/dev/null 2>&1 ||
     skip "$tool is not installed (Debian packages cups, printer-driver-cups-pdf, poppler-utils; scripts/deps.sh --all)"
@@ -31,20 +28,14 @@ queue="MoatgateReport$$"
 pdfconf="/etc/cups/cups-pdf-$queue.conf"
 cupsd_pid=""
 cleanup() {
-  if [ -n "$cupsd_pid" ]; then
-    kill "$cupsd_pid" 2>/dev/null || true
-    wait "$cupsd_pid" 2>/dev/null || true
-  fi
-  rm -f "$pdfconf"
-  rm -rf "$work"
+  [ -z "$cupsd_pid" ] || { kill "$cupsd_pid" 2>/dev/null; wait "$cupsd_pid" 2>/dev/null; } || true
+  rm -rf "$pdfconf" "$work"
 }
 trap cleanup EXIT
 fail() {
   echo "FAILED: $*"
-  echo "--- scheduler log (end)"
-  tail -40 "$work/log/error_log" 2>/dev/null || true
-  echo "--- cups-pdf log (end)"
-  tail -20 "$work"/log/cups-pdf-*_log 2>/dev/null || true
+  { echo "--- scheduler log (end)"; tail -40 "$work/log/error_log"; echo "--- cups-pdf log (end)"
+    tail -20 "$work"/log/cups-pdf-*_log; } 2>/dev/null || true
   exit 1
 }
 
