@@ -94,25 +94,23 @@ TEST(AddressSplit, AddressesOnAnIpAddressAreFraud) {
 }
 
 TEST(IpAddress, FourSmallRunsFollowedByANonDigitOrTheEnd) {
-    std::string m;
-    EXPECT_TRUE(ContainsIpAddress("1.2.3.4", m));
-    EXPECT_EQ(m, "1.2.3.4");
-    EXPECT_TRUE(ContainsIpAddress("aa.10.0.0.1.bb", m));
-    EXPECT_EQ(m, "10.0.0.1");
-    EXPECT_TRUE(ContainsIpAddress("http://255.255.255.255:8080/", m));
-    EXPECT_EQ(m, "255.255.255.255");
-    EXPECT_TRUE(ContainsIpAddress("x.256.1.2.3.4/", m));  // the run restarts after 256
-    EXPECT_EQ(m, "1.2.3.4");
-    EXPECT_TRUE(ContainsIpAddress("007.000.01.1", m));  // leading zeros allowed
-    EXPECT_FALSE(ContainsIpAddress("1.2.3.256", m));
-    EXPECT_FALSE(ContainsIpAddress("1.2.3", m));
-    EXPECT_FALSE(ContainsIpAddress("1.2.3./", m));
-    EXPECT_FALSE(ContainsIpAddress("1..2.3.4", m));
-    EXPECT_TRUE(m.empty());
-    // Digit runs of any length never overflow into a small number.
-    EXPECT_FALSE(ContainsIpAddress("1.2.3." + std::string(40, '9') + "/", m));
-    EXPECT_FALSE(ContainsIpAddress("1.2.3.18446744073709551617", m));
+    const struct {
+        std::string text, found;  // found: "" when there is none
+    } rows[] = {
+        {"1.2.3.4", "1.2.3.4"}, {"aa.10.0.0.1.bb", "10.0.0.1"}, {"http://255.255.255.255:8080/", "255.255.255.255"},
+        {"x.256.1.2.3.4/", "1.2.3.4"},  // the run restarts after 256
+        {"007.000.01.1", "007.000.01.1"},  // leading zeros allowed
+        {"1.2.3.256", ""}, {"1.2.3", ""}, {"1.2.3./", ""}, {"1..2.3.4", ""},
+        // Digit runs of any length never overflow into a small number.
+        {"1.2.3." + std::string(40, '9') + "/", ""}, {"1.2.3.18446744073709551617", ""},
+    };
+    for (const auto& row : rows) {
+        std::string m = "left over";
+        EXPECT_EQ(ContainsIpAddress(row.text, m), !row.found.empty()) << row.text;
+        EXPECT_EQ(m, row.found) << row.text;
+    }
     // A second test shows only what it found itself.
+    std::string m;
     EXPECT_TRUE(ContainsIpAddress("1.1.1.1", m));
     EXPECT_TRUE(ContainsIpAddress("http://9.8.7.6/", m));
     EXPECT_EQ(m, "9.8.7.6");
