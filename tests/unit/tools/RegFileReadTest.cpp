@@ -51,12 +51,14 @@ TEST(RegFileRead, AFileOnDiskReadsAsItsBytesDo) {
     // Long enough to be read in several pieces; characters beyond ASCII, pairs
     // of surrogates, and lone surrogates anywhere, pieces' edges included.
     const std::u16string header = u"Windows Registry Editor Version 5.00\r\n";
-    std::u16string text;
+    std::u16string text, pairs;
+    for (int i = 0; i < 20; ++i) pairs += u"\U0001F600";  // so that some pair straddles the pieces' edges
     for (int i = 0; i < 3000; ++i) {
         text += u"\r\n[HKEY_CURRENT_USER\\Software\\Test\\k" + Utf8ToUtf16Lenient(std::to_string(i)) + u"]\r\n";
         text += u"\"caf\u00e9 \U0001F600\"=\"v" + Utf8ToUtf16Lenient(std::to_string(i)) + u"\"\r\n";
         if (i % 97 == 0) text += u"\"lone\xD800\"=\"x\xDC00y\"\r\n";
         if (i % 5 == 0) text += u"\"*\"=dword:00000004\r\n";
+        if (i % 2 == 0) text += u"\"pairs\"=\"" + pairs + u"\"\r\n";
     }
     // The same text moved by a unit or two, so that other characters fall on the pieces' edges.
     for (std::size_t shift = 1; shift < 3; ++shift) {
