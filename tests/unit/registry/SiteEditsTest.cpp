@@ -112,25 +112,10 @@ TEST(SweepSave, ASweepTheStoreCannotSaveCountsNothing) {
     reg->RegCloseKey(k);
 }
 
-TEST_F(Sweep, AssigningAndDeletingActOnTheSelectedRowOnly) {
-    Zone(reg, "bb.cc\\www", "http", 4);
-    Zone(reg, "bb.cc\\www", "https", 4);
-    SiteList rows = Rows();
-    ASSERT_EQ(rows.Count(), 2u);
-    AssignZone(reg, rows, kZoneTrusted);  // nothing selected: nothing written
-    EXPECT_EQ(Value("bb.cc\\www", "http"), "4");
-    rows.SelectOnly(2);
-    AssignZone(reg, rows, kZoneTrusted);
-    EXPECT_EQ(Value("bb.cc\\www", "https"), "2");
-    DeleteSelectedValue(reg, rows);
-    EXPECT_EQ(Value("bb.cc\\www", "https"), "");
-    EXPECT_EQ(Value("bb.cc\\www", "http"), "4");
-
-    // The only row of a list, too.
-    reg.RegDeleteKeyA(HKEY_CURRENT_USER, B + "\\bb.cc\\www");
-    reg.RegDeleteKeyA(HKEY_CURRENT_USER, B + "\\bb.cc");
+// (Lists of several rows: the site commands' tests.)
+TEST_F(Sweep, TheOnlyRowOfAListIsAssignedAndDeletedToo) {
     Zone(reg, "only.example", "*", 4);
-    rows = Rows();
+    SiteList rows = Rows();
     ASSERT_EQ(rows.Count(), 1u);
     rows.SelectOnly(1);
     AssignZone(reg, rows, kZoneTrusted);

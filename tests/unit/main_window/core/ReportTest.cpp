@@ -10,12 +10,7 @@ namespace moatgate {
 namespace {
 
 SiteRow Row(int icon, std::string text, std::string subdomain, std::string domain) {
-    SiteRow row;
-    row.icon = icon;
-    row.text = std::move(text);
-    row.subdomain = std::move(subdomain);
-    row.domain = std::move(domain);
-    return row;
+    return {std::move(text), std::move(subdomain), std::move(domain), icon};
 }
 
 // What one character ends up with once every range is applied in order.

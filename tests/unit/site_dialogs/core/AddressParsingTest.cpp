@@ -10,6 +10,7 @@ namespace {
 
 struct Split {
     std::string box, domain, generalised, exact;
+    auto operator<=>(const Split&) const = default;
 };
 
 Split Accepted(const std::string& typed) {
@@ -20,10 +21,8 @@ Split Accepted(const std::string& typed) {
 
 void ExpectSplit(const std::string& typed, const Split& expected) {
     const Split got = Accepted(typed);
-    EXPECT_EQ(got.box, expected.box) << typed;
-    EXPECT_EQ(got.domain, expected.domain) << typed;
-    EXPECT_EQ(got.generalised, expected.generalised) << typed;
-    EXPECT_EQ(got.exact, expected.exact) << typed;
+    EXPECT_EQ(got, expected) << typed << ": " << got.box << " | " << got.domain << " | " << got.generalised << " | "
+                             << got.exact;
 }
 
 AddressVerdict VerdictOf(const std::string& typed) { return CheckAndSplitAddress(typed).verdict; }
