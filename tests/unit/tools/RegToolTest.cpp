@@ -32,12 +32,16 @@ Result Tool(RegistryApi& reg, const Args& args, const std::string& input = "") {
     return {code, out.str(), err.str()};
 }
 
-// A command line whose arguments hold no spaces.
-Result Cmd(RegistryApi& reg, const std::string& line, const std::string& input = "") {
+// The arguments of a command line that hold no spaces.
+Args Words(const std::string& line) {
     Args args;
     std::istringstream words(line);
     for (std::string w; std::getline(words, w, ' ');) args.push_back(w);
-    return Tool(reg, args, input);
+    return args;
+}
+
+Result Cmd(RegistryApi& reg, const std::string& line, const std::string& input = "") {
+    return Tool(reg, Words(line), input);
 }
 
 ::testing::AssertionResult Has(const std::string& text, const std::string& part) {
@@ -376,9 +380,8 @@ TEST_F(RegToolTest, ArgumentsRegRefusesAreRefusedAndChangeNothing) {
     const std::string listing = Cmd(reg, "query " + key + " /s").out;
     reg.GetHive().ClearChanged();
     for (const std::string line : refused) {
-        Args args;
-        std::istringstream words(line);
-        for (std::string w; std::getline(words, w, ' ');) args.push_back(w == "K" ? key : w == "F" ? file : w);
+        Args args = Words(line);
+        for (std::string& w : args) w = w == "K" ? key : w == "F" ? file : w;
         const Result r = Tool(reg, args);
         EXPECT_EQ(r.code, 1) << line;
         EXPECT_EQ(r.out, "") << line;
