@@ -38,21 +38,15 @@ TEST(AddressSplit, HostsAreSplitIntoDomainAndSubdomains) {
     ExpectSplit("AA.Bb.CC", {"AA.Bb.CC", "Bb.CC", "*", "AA"});
     // A doubled "." right after the first label is absorbed.
     ExpectSplit("aa..bb.cc", {"aa..bb.cc", "bb.cc", "*", "aa."});
+    // A double slash in the path does not move the cut.
+    ExpectSplit("aa.bb.cc/path//more", {"aa.bb.cc", "bb.cc", "*", "aa"});
+    ExpectSplit("http://aa.bb.cc/x//y.z.w", {"http://aa.bb.cc", "bb.cc", "*", "aa"});
+    // A two-label host is listed on its domain key.
+    ExpectSplit("bank.example", {"bank.example", "bank.example", "", ""});
+    ExpectSplit("https://bb.cc/login", {"https://bb.cc", "bb.cc", "", ""});
     // The same host with and without a scheme: the same names.
     EXPECT_EQ(Accepted("http://www.bank.example/login").domain, Accepted("www.bank.example").domain);
     EXPECT_EQ(Accepted("http://www.bank.example/login").exact, Accepted("www.bank.example/x").exact);
-}
-
-TEST(AddressSplit, ADoubleSlashInThePathDoesNotMoveTheCut) {
-    ExpectSplit("aa.bb.cc/path//more", {"aa.bb.cc", "bb.cc", "*", "aa"});
-    ExpectSplit("http://aa.bb.cc/x//y.z.w", {"http://aa.bb.cc", "bb.cc", "*", "aa"});
-}
-
-TEST(AddressSplit, ATwoLabelHostIsListedOnItsDomainKey) {
-    ExpectSplit("bank.example", {"bank.example", "bank.example", "", ""});
-    ExpectSplit("https://bb.cc/login", {"https://bb.cc", "bb.cc", "", ""});
-    // Its first label is then part of the domain, and is tested as such.
-    EXPECT_EQ(VerdictOf("b_nk.example"), AddressVerdict::Corrupted);
 }
 
 TEST(AddressSplit, RefusedAddresses) {
@@ -64,18 +58,15 @@ TEST(AddressSplit, RefusedAddresses) {
     EXPECT_EQ(VerdictOf("ab.cde"), AddressVerdict::Accepted);  // six characters are enough
     EXPECT_EQ(VerdictOf("é.bcd"), AddressVerdict::TooShort);  // characters, not bytes
 
-    // The tested part may hold no port, no "_", no doubled or trailing "." or "-".
+    // The tested part may hold no port, no "_", no doubled or trailing "." or "-"; a
+    // two-label host's first label is tested with it. The first label becomes a
+    // key's name: no separator, no control character.
     for (const std::string typed : {"aa.bb.cc:81", "aa.b_b.cc", "aa.bb..cc", "aa.bb.cc-", "aa.bb.cc.", "aa.b-.cc",
                                     "aa.bé.cc", "aa.bb.c c", "aa.bb@cc.dd", "http://intranet/", "localhost",
-                                    "http:///aa.bb.cc"}) {
-        const AddressCheck c = CheckAndSplitAddress(typed);
-        EXPECT_EQ(c.verdict, AddressVerdict::Corrupted) << typed;
-    }
-    EXPECT_EQ(CheckAndSplitAddress("http://aa.bb.cc:81/x").addressBox, "http://aa.bb.cc:81");  // trimmed
-    // The first label becomes a key's name: no separator, no control character.
-    for (const std::string& typed : {std::string("a\\b.bb.cc"), std::string("a\\..\\x.bb.cc"),
-                                    std::string("a\tb.bb.cc"), std::string("a\x7f.bb.cc")})
+                                    "http:///aa.bb.cc", "b_nk.example", "a\\b.bb.cc", "a\\..\\x.bb.cc", "a\tb.bb.cc",
+                                    "a\x7f.bb.cc"})
         EXPECT_EQ(VerdictOf(typed), AddressVerdict::Corrupted) << typed;
+    EXPECT_EQ(CheckAndSplitAddress("http://aa.bb.cc:81/x").addressBox, "http://aa.bb.cc:81");  // trimmed
 }
 
 TEST(AddressSplit, AddressesOnAnIpAddressAreFraud) {
