@@ -52,16 +52,19 @@ public:
     }
 };
 
+struct Change {
+    const char* code;
+    RegValue value;
+    DWORD type = REG_DWORD;
+};
+
 class ScriptPolicy : public ::testing::Test {
 protected:
     void SetUp() override { reg.RegCloseKey(Create(reg, std::string(kInternetZoneKey))); }
-    void Dword(const std::string& code, std::int64_t v) {
-        WriteRegistryValue(reg, HKEY_CURRENT_USER, kInternetZoneKey, code, v, REG_DWORD);
-    }
-    // The zone as the secured set leaves it, but for one value.
-    ProtectionState SecuredBut(const std::string& code, std::int64_t v) {
-        WritePolicySet(reg, PolicySet::Secured);
-        Dword(code, v);
+    ProtectionState StateAfter(PolicySet set, const std::vector<Change>& changes = {}) {
+        WritePolicySet(reg, set);
+        for (const Change& c : changes)
+            WriteRegistryValue(reg, HKEY_CURRENT_USER, kInternetZoneKey, c.code, c.value, c.type);
         return ScriptPolicyState(reg);
     }
     RecordingStore reg;
@@ -88,55 +91,39 @@ TEST_F(ScriptPolicy, EachSetIsWrittenValueByValueInItsOrder) {
     }
 }
 
-TEST_F(ScriptPolicy, EachSetGivesItsState) {
-    WritePolicySet(reg, PolicySet::Secured);
-    EXPECT_EQ(ScriptPolicyState(reg), kSecured);
-    WritePolicySet(reg, PolicySet::Prompting);
-    EXPECT_EQ(ScriptPolicyState(reg), kPrompting);
-    WritePolicySet(reg, PolicySet::Default);
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);
-}
-
-TEST_F(ScriptPolicy, OneValueDecides) {
-    EXPECT_EQ(SecuredBut("1400", 1), kPrompting);
-    EXPECT_EQ(SecuredBut("1400", 0), kNotSecured);
+TEST_F(ScriptPolicy, TheStateIsTheWeakestOfTheDecidingValues) {
+    using enum PolicySet;
+    const struct {
+        PolicySet set;
+        std::vector<Change> changes;
+        ProtectionState state;
+        const char* why;
+    } rows[] = {
+        {Secured, {}, kSecured, "the secured set"},
+        {Prompting, {}, kPrompting, "the prompting set"},
+        {Default, {}, kNotSecured, "the default set"},
+        {Secured, {{"1400", std::int64_t{1}}}, kPrompting, "one value decides"},
+        {Secured, {{"1400", std::int64_t{0}}}, kNotSecured, "one value decides"},
+        {Secured, {{"1001", std::int64_t{0}}, {"2004", std::int64_t{1}}}, kNotSecured, "prompting never lowers, after"},
+        {Secured, {{"1001", std::int64_t{1}}, {"2004", std::int64_t{0}}}, kNotSecured, "prompting never lowers, before"},
+        {Prompting, {{"1406", std::int64_t{3}}}, kPrompting, "one disallowing value among prompting ones"},
+        // Automatic logon hands the user's name and password to a site.
+        {Secured, {{"1A00", std::int64_t{0}}}, kNotSecured, "automatic logon"},
+        {Secured, {{"1A00", std::int64_t{0x10000}}}, kSecured, "logon that asks"},
+        {Secured, {{"1A00", std::int64_t{0x20000}}}, kNotSecured, "logon in the intranet zone only"},
+        {Secured, {{"1A00", std::int64_t{0x30000}}}, kSecured, "anonymous logon"},
+        {Prompting, {{"1A00", std::int64_t{0}}}, kNotSecured, "automatic logon among prompting values"},
+        {Secured, {{"1C00", std::string("\0\0\2\0", 4), REG_BINARY}}, kSecured, "binary Java: its first two bytes"},
+        {Secured, {{"1C00", std::int64_t{65536}}}, kNotSecured, "a DWORD Java reads whole"},
+        {Secured, {{"1806", std::string("three"), REG_SZ}}, kNotSecured, "no number"},
+        {Secured, {{"1806", std::string("3 or 0"), REG_SZ}}, kNotSecured, "more than a number"},
+        {Secured, {{"1806", std::string("3"), REG_SZ}}, kSecured, "a number, whatever its type"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(StateAfter(row.set, row.changes), row.state) << row.why;
     for (const char* untested : {"1407", "1604", "1606", "1607", "1608", "1803", "CurrentLevel"})
-        EXPECT_EQ(SecuredBut(untested, 0), kSecured) << untested;
-    for (std::int64_t other : {0, 1, 3, 0x20000, 65537}) EXPECT_EQ(SecuredBut("1E05", other), kNotSecured) << other;
-}
-
-TEST_F(ScriptPolicy, APromptingValueNeverLowersNotSecured) {
-    // The deciding value before the other, and after it.
-    WritePolicySet(reg, PolicySet::Secured);
-    Dword("1001", 0);
-    Dword("2004", 1);
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);
-    WritePolicySet(reg, PolicySet::Secured);
-    Dword("1001", 1);
-    Dword("2004", 0);
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);
-    WritePolicySet(reg, PolicySet::Prompting);
-    Dword("1406", 3);  // one disallowing value among prompting ones changes nothing
-    EXPECT_EQ(ScriptPolicyState(reg), kPrompting);
-}
-
-TEST_F(ScriptPolicy, OnlyALogonThatAsksOrStaysAnonymousIsSecured) {
-    // Automatic logon hands the user's name and password to a site.
-    EXPECT_EQ(SecuredBut("1A00", 0), kNotSecured);
-    EXPECT_EQ(SecuredBut("1A00", 0x10000), kSecured);
-    EXPECT_EQ(SecuredBut("1A00", 0x20000), kNotSecured);
-    EXPECT_EQ(SecuredBut("1A00", 0x30000), kSecured);
-    WritePolicySet(reg, PolicySet::Prompting);
-    Dword("1A00", 0);
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);
-}
-
-TEST_F(ScriptPolicy, JavaPermissionsAreReadByTheirType) {
-    WritePolicySet(reg, PolicySet::Secured);
-    WriteRegistryValue(reg, HKEY_CURRENT_USER, kInternetZoneKey, "1C00", std::string("\0\0\2\0", 4), REG_BINARY);
-    EXPECT_EQ(ScriptPolicyState(reg), kSecured);  // binary: its first two bytes, 0
-    Dword("1C00", 65536);
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // a DWORD reads whole
+        EXPECT_EQ(StateAfter(Secured, {{untested, std::int64_t{0}}}), kSecured) << untested;
+    for (std::int64_t other : {0, 1, 3, 0x20000, 65537})
+        EXPECT_EQ(StateAfter(Secured, {{"1E05", other}}), kNotSecured) << other;
 }
 
 TEST_F(ScriptPolicy, WhatCannotBeShownSecuredIsNotSecured) {
@@ -144,14 +131,8 @@ TEST_F(ScriptPolicy, WhatCannotBeShownSecuredIsNotSecured) {
     HKEY k = 0;
     ASSERT_EQ(reg.RegOpenKeyA(HKEY_CURRENT_USER, std::string(kInternetZoneKey), &k), 0);
     reg.RegDeleteValueA(k, "1806");
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // missing
-    SetBytes(reg, k, "1806", REG_SZ, "three");
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // no number
-    SetBytes(reg, k, "1806", REG_SZ, "3 or 0");
-    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // more than a number
-    SetBytes(reg, k, "1806", REG_SZ, "3");
-    EXPECT_EQ(ScriptPolicyState(reg), kSecured);  // a number, whatever its type
     reg.RegCloseKey(k);
+    EXPECT_EQ(ScriptPolicyState(reg), kNotSecured);  // a value missing
 
     MemoryStore bare;  // no Internet zone key at all
     WritePolicySet(bare, PolicySet::Secured);

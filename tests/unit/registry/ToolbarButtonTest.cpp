@@ -33,13 +33,7 @@ TEST(ToolbarButton, PointsAtTheRunningProgramAndItsIcons) {
     EXPECT_EQ(read("Icon"), moved.folder + sep + "ZavavId.ico");
 }
 
-TEST(ToolbarButton, WithoutItsKeyNothingIsWritten) {
-    MemoryStore reg;
-    reg.GetHive().ClearChanged();
-    RegisterToolbarButton(reg, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"});
-    EXPECT_FALSE(reg.GetHive().Changed());
-    EXPECT_TRUE(test::SubkeyNames(reg, HKEY_CURRENT_USER).empty());
-}
+// (Without its key nothing is written: the start-up test.)
 
 }  // namespace
 }  // namespace moatgate

@@ -18,7 +18,6 @@ public:
     DWORD failKeyAt = ~0u;
     DWORD failValueAt = ~0u;
     bool reverseValues = false;
-    int valueCalls = 0;
 
     LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cch, DWORD* r, char* c, DWORD* cc,
                        void* t) override {
@@ -27,7 +26,6 @@ public:
     }
     LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cch, DWORD* r, DWORD* type, unsigned char* data,
                        DWORD* cb) override {
-        ++valueCalls;
         if (index >= failValueAt) return ERROR_ACCESS_DENIED;
         if (reverseValues) {
             DWORD count = 0;
@@ -43,121 +41,91 @@ public:
     }
 };
 
-class ZoneMapFill : public ::testing::Test {
-protected:
-    // Sets a zone value on a site key below the zone map, creating the keys.
-    void Zone(const std::string& site, const std::string& name, std::uint32_t zone) {
-        HKEY k = Create(reg, std::string(kZoneMapKey) + "\\" + site);
-        SetDword(reg, k, name, zone);
-        reg.RegCloseKey(k);
-    }
-    void Key(const std::string& site) { reg.RegCloseKey(Create(reg, std::string(kZoneMapKey) + "\\" + site)); }
-    SiteList Fill() {
-        SiteList list;
-        FillSiteList(reg, HKEY_CURRENT_USER, ZoneMapFillPath(), list);
-        return list;
-    }
-    static std::vector<std::string> Show(const SiteList& list) {
+SiteList Fill(RegistryApi& reg) {
+    SiteList list;
+    FillSiteList(reg, HKEY_CURRENT_USER, ZoneMapFillPath(), list);
+    return list;
+}
+
+std::vector<std::string> Show(const SiteList& list) {
+    std::vector<std::string> rows;
+    for (const SiteRow& r : list.Rows())
+        rows.push_back(r.text + "|" + r.subdomain + "|" + r.domain + "|" + std::to_string(r.icon));
+    return rows;
+}
+
+TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
+    const std::string longDomain(255, 'd'), longName(300, 'v');
+    const struct {
+        std::vector<std::tuple<std::string, std::string, int>> values;  // site, name, zone (< 0: the key alone)
         std::vector<std::string> rows;
-        for (const SiteRow& r : list.Rows())
-            rows.push_back(r.text + "|" + r.subdomain + "|" + r.domain + "|" + std::to_string(r.icon));
-        return rows;
+        const char* why;
+    } cases[] = {
+        {{}, {}, "no zone map"},
+        {{{"", "", -1}}, {}, "an empty zone map"},
+        {{{"d.example", "*", 2}, {"d.example\\mail", "http", 4}, {"d.example\\mail", "https", 4},
+          {"d.example\\www", "http", 2}},
+         {"http|mail|d.example|4", "http|www|d.example|2", "https|mail|d.example|4", "Default||d.example|2"},
+         "the fill's passes in order"},
+        {{{"d.example", "*", 2}, {"d.example\\www", "http", 4}}, {"http|www|d.example|4", "Default||d.example|2"},
+         "the last domain's all-protocol value, its own row taken by its subdomain key"},
+        {{{"only-star.example", "*", 2},
+          {"bare.example", "", -1},          // neither values nor subkeys
+          {"zero.example", "http", 0},       // zone 0: no picture
+          {"odd.example", "ftp", 77},        // no picture of that number: still listed
+          {"mixed.example", "*", 4},         // subkeys, "*" and "http": "http" is not shown
+          {"mixed.example", "http", 2},
+          {"mixed.example\\www", "https", 3},
+          {"defaults.example", "Default", 2},  // never a row, whatever its position
+          {"defaults.example", "ftp", 3},
+          {"defaults.example", "http", 4}},
+         {"||bare.example|0", "||defaults.example|0", "ftp||defaults.example|3", "http||defaults.example|4",
+          "https|www|mixed.example|3", "Default||mixed.example|4", "ftp||odd.example|77", "Default||only-star.example|2",
+          "http||zero.example|0"},
+         "every kind of key"},
+        {{{longDomain, longName, 2}}, {longName + "||" + longDomain + "|2"}, "long names, never truncated"},
+    };
+    for (const auto& c : cases) {
+        MemoryStore reg;
+        for (const auto& [site, name, zone] : c.values) {
+            if (zone < 0) reg.RegCloseKey(Create(reg, std::string(kZoneMapKey) + "\\" + site));
+            else Zone(reg, site, name, static_cast<std::uint32_t>(zone));
+        }
+        const SiteList list = Fill(reg);
+        EXPECT_EQ(Show(list), c.rows) << c.why;
+        EXPECT_TRUE(list.Sorted()) << c.why;
+        EXPECT_EQ(list.SortKey(), SiteColumn::Domain) << c.why;
     }
+}
 
+TEST(ZoneMapFill, TheUnnamedValueIsShownOnlyAsAKeysFirstValue) {
     QuirkyStore reg;
-};
-
-TEST_F(ZoneMapFill, RowsFollowTheFillsPassesInOrder) {
-    Zone("d.example", "*", 2);
-    Zone("d.example\\mail", "http", 4);
-    Zone("d.example\\mail", "https", 4);
-    Zone("d.example\\www", "http", 2);
-    const SiteList list = Fill();
-    EXPECT_EQ(Show(list), (std::vector<std::string>{"http|mail|d.example|4", "http|www|d.example|2",
-                                                    "https|mail|d.example|4", "Default||d.example|2"}));
-    EXPECT_TRUE(list.Sorted());
-    EXPECT_EQ(list.SortKey(), SiteColumn::Domain);
-}
-
-// The pass for a domain's all-protocol value reaches the last domain too: here
-// the only one, whose own row its subdomain key took.
-TEST_F(ZoneMapFill, TheLastDomainsAllProtocolValueIsListed) {
-    Zone("d.example", "*", 2);
-    Zone("d.example\\www", "http", 4);
-    EXPECT_EQ(Show(Fill()), (std::vector<std::string>{"http|www|d.example|4", "Default||d.example|2"}));
-}
-
-TEST_F(ZoneMapFill, RowsForEveryKindOfKey) {
-    Zone("only-star.example", "*", 2);
-    Key("bare.example");                        // neither values nor subkeys
-    Zone("zero.example", "http", 0);            // zone 0: no picture
-    Zone("odd.example", "ftp", 77);             // no picture of that number: still listed
-    Zone("mixed.example", "*", 4);              // subkeys, "*" and "http": "http" is not shown
-    Zone("mixed.example", "http", 2);
-    Zone("mixed.example\\www", "https", 3);
-    Zone("defaults.example", "Default", 2);     // never a row, whatever its position
-    Zone("defaults.example", "ftp", 3);
-    Zone("defaults.example", "http", 4);
-    EXPECT_EQ(Show(Fill()), (std::vector<std::string>{
-                                "||bare.example|0",
-                                "||defaults.example|0",  // its first value was "Default": the row stays empty
-                                "ftp||defaults.example|3",
-                                "http||defaults.example|4",
-                                "https|www|mixed.example|3",
-                                "Default||mixed.example|4",
-                                "ftp||odd.example|77",
-                                "Default||only-star.example|2",
-                                "http||zero.example|0",
-                            }));
-}
-
-TEST_F(ZoneMapFill, AnEmptyOrMissingZoneMapGivesAnEmptySortedList) {
-    SiteList list = Fill();
-    EXPECT_EQ(list.Count(), 0u);
-    EXPECT_TRUE(list.Sorted());
-    Key("");  // the zone map key itself, still empty
-    list = Fill();
-    EXPECT_EQ(list.Count(), 0u);
-    EXPECT_EQ(list.SortKey(), SiteColumn::Domain);
-}
-
-TEST_F(ZoneMapFill, TheUnnamedValueIsShownOnlyAsAKeysFirstValue) {
     HKEY k = Create(reg, std::string(kZoneMapKey) + "\\first.example");
     SetDword(reg, k, "", 2);
     SetDword(reg, k, "http", 4);
     reg.RegCloseKey(k);
-    EXPECT_EQ(Show(Fill()), (std::vector<std::string>{"||first.example|2", "http||first.example|4"}));
+    EXPECT_EQ(Show(Fill(reg)), (std::vector<std::string>{"||first.example|2", "http||first.example|4"}));
     reg.reverseValues = true;  // now the unnamed value comes last
-    EXPECT_EQ(Show(Fill()), (std::vector<std::string>{"http||first.example|4"}));
+    EXPECT_EQ(Show(Fill(reg)), (std::vector<std::string>{"http||first.example|4"}));
 }
 
-TEST_F(ZoneMapFill, AFailingEnumerationEndsItsLoop) {
-    for (int i = 0; i < 6; ++i) Zone("site" + std::to_string(i) + ".example", "*", 2);
-    Zone("site0.example", "http", 3);
+TEST(ZoneMapFill, AFailingEnumerationEndsItsLoop) {
+    QuirkyStore reg;
+    for (int i = 0; i < 6; ++i) Zone(reg, "site" + std::to_string(i) + ".example", "*", 2);
+    Zone(reg, "site0.example", "http", 3);
     reg.failKeyAt = 3;
-    EXPECT_EQ(Show(Fill()), (std::vector<std::string>{"Default||site0.example|2", "http||site0.example|3",
-                                                    "Default||site1.example|2", "Default||site2.example|2"}));
+    EXPECT_EQ(Show(Fill(reg)), (std::vector<std::string>{"Default||site0.example|2", "http||site0.example|3",
+                                                         "Default||site1.example|2", "Default||site2.example|2"}));
     reg.failKeyAt = ~0u;
     reg.failValueAt = 1;
-    const SiteList list = Fill();
+    const SiteList list = Fill(reg);
     EXPECT_EQ(list.Count(), 6u);
     EXPECT_EQ(list.Item(1).text, "Default");  // site0's "http" never came
 }
 
-TEST_F(ZoneMapFill, LongNamesAreNeverTruncated) {
-    const std::string domain(255, 'd');
-    const std::string value(300, 'v');
-    Zone(domain, value, 2);
-    const SiteList list = Fill();
-    ASSERT_EQ(list.Count(), 1u);
-    EXPECT_EQ(list.Item(1).domain, domain);
-    EXPECT_EQ(list.Item(1).text, value);
-}
-
-TEST_F(ZoneMapFill, EventsRunBeforeEveryFurtherValue) {
-    Zone("a.example", "ftp", 2);
-    Zone("a.example", "http", 2);
-    Zone("a.example", "https", 2);
+TEST(ZoneMapFill, EventsRunBeforeEveryFurtherValue) {
+    MemoryStore reg;
+    for (const char* name : {"ftp", "http", "https"}) Zone(reg, "a.example", name, 2);
     int calls = 0;
     SiteList list;
     FillSiteList(reg, HKEY_CURRENT_USER, ZoneMapFillPath(), list, [&] { ++calls; });
@@ -165,32 +133,27 @@ TEST_F(ZoneMapFill, EventsRunBeforeEveryFurtherValue) {
     EXPECT_EQ(list.Count(), 3u);
 }
 
-TEST(SiteList, SortsStablyWithoutRegardToCaseOnAnyColumn) {
+// A sorted list sorts again when its key or order changes, and places new rows.
+// (The sort itself: SiteListSortTest.)
+TEST(SiteList, ASortedListStaysSorted) {
     SiteList list;
-    for (const char* domain : {"b.example", "A.example", "a.example", "C.example"}) {
-        SiteRow row;
-        row.domain = domain;
-        row.text = std::string(domain) == "a.example" ? "http" : "Default";
-        list.Add(row);
-    }
+    for (const char* domain : {"b.example", "A.example", "a.example", "C.example"})
+        list.Add({std::string(domain) == "a.example" ? "http" : "Default", "", domain});
     list.SetSortKey(SiteColumn::Domain);
     list.SetSorted(true);
     auto domains = [&] {
-        std::vector<std::string> out;
-        for (const auto& r : list.Rows()) out.push_back(r.domain);
+        std::string out;
+        for (const auto& r : list.Rows()) out += r.domain + " ";
         return out;
     };
-    EXPECT_EQ(domains(), (std::vector<std::string>{"A.example", "a.example", "b.example", "C.example"}));
+    EXPECT_EQ(domains(), "A.example a.example b.example C.example ");
     list.SetSortOrder(SortOrder::Descending);
-    EXPECT_EQ(domains(), (std::vector<std::string>{"C.example", "b.example", "A.example", "a.example"}));
+    EXPECT_EQ(domains(), "C.example b.example A.example a.example ");
     list.SetSortOrder(SortOrder::Ascending);
     list.SetSortKey(SiteColumn::Protocol);
     EXPECT_EQ(list.Item(1).text, "Default");
     EXPECT_EQ(list.Item(4).text, "http");
-
-    SiteRow late;
-    late.text = "Aaa";
-    list.Add(late);  // a sorted list takes a new row into its place
+    list.Add({"Aaa", "", ""});
     EXPECT_EQ(list.Item(1).text, "Aaa");
 }
 

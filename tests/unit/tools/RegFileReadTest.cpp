@@ -35,51 +35,46 @@ std::string Utf16Bytes(const std::u16string& units) {
 
 TEST(RegFileRead, AFileOnDiskReadsAsItsBytesDo) {
     TempDir dir;
+    const std::string path = dir.file("list.reg");
+    // Read from disk and from memory: the same steps, or the same error.
+    auto same = [&](const std::string& bytes, bool ok) {
+        WriteFile(path, bytes);
+        RegFileOps fromDisk, fromMemory;
+        RegFileError diskError, memoryError;
+        EXPECT_EQ(ParseRegFileAt(path, fromDisk, diskError), ok);
+        EXPECT_EQ(ParseRegFile(bytes, fromMemory, memoryError), ok) << memoryError.message;
+        EXPECT_EQ(diskError.line, memoryError.line);
+        EXPECT_EQ(diskError.message, memoryError.message);
+        EXPECT_EQ(Steps(fromDisk), Steps(fromMemory));
+        return Steps(fromMemory);
+    };
     // Long enough to be read in several pieces; characters beyond ASCII, pairs
     // of surrogates, and lone surrogates anywhere, pieces' edges included.
-    std::u16string text = u"Windows Registry Editor Version 5.00\r\n";
+    const std::u16string header = u"Windows Registry Editor Version 5.00\r\n";
+    std::u16string text, pairs;
+    for (int i = 0; i < 20; ++i) pairs += u"\U0001F600";  // so that some pair straddles the pieces' edges
     for (int i = 0; i < 3000; ++i) {
         text += u"\r\n[HKEY_CURRENT_USER\\Software\\Test\\k" + Utf8ToUtf16Lenient(std::to_string(i)) + u"]\r\n";
         text += u"\"caf\u00e9 \U0001F600\"=\"v" + Utf8ToUtf16Lenient(std::to_string(i)) + u"\"\r\n";
         if (i % 97 == 0) text += u"\"lone\xD800\"=\"x\xDC00y\"\r\n";
         if (i % 5 == 0) text += u"\"*\"=dword:00000004\r\n";
+        if (i % 2 == 0) text += u"\"pairs\"=\"" + pairs + u"\"\r\n";
     }
-    for (std::size_t shift = 0; shift < 3; ++shift) {
-        // The same text moved by a unit, so that other characters fall on the pieces' edges.
-        const std::string bytes = Utf16Bytes(std::u16string(shift, u' ') + text);
-        const std::string path = dir.file("list.reg");
-        WriteFile(path, bytes);
-        RegFileOps fromDisk, fromMemory;
-        RegFileError diskError, memoryError;
-        const bool disk = ParseRegFileAt(path, fromDisk, diskError);
-        const bool memory = ParseRegFile(bytes, fromMemory, memoryError);
-        EXPECT_EQ(disk, memory) << shift;
-        EXPECT_EQ(diskError.line, memoryError.line) << shift;
-        EXPECT_EQ(diskError.message, memoryError.message) << shift;
-        EXPECT_EQ(Steps(fromDisk), Steps(fromMemory)) << shift;
+    // The same text moved by a unit or two, so that other characters fall on the pieces' edges.
+    for (std::size_t shift = 1; shift < 3; ++shift) {
+        SCOPED_TRACE(shift);
+        same(Utf16Bytes(header + std::u16string(shift, u' ') + text), true);
     }
-    const std::vector<std::string> steps = [&] {
-        RegFileOps ops;
-        RegFileError error;
-        EXPECT_TRUE(ParseRegFile(Utf16Bytes(text), ops, error)) << error.message;
-        return Steps(ops);
-    }();
+    text = header + text;
+    const std::vector<std::string> steps = same(Utf16Bytes(text), true);
     EXPECT_EQ(steps[0], "0|Software\\Test\\k0||0|");
     EXPECT_EQ(steps[1], "2|Software\\Test\\k0|caf\xc3\xa9 \xf0\x9f\x98\x80|1|v0" + std::string(1, '\0'));
     EXPECT_EQ(steps[2], "2|Software\\Test\\k0|lone\xef\xbf\xbd|1|x\xef\xbf\xbdy" + std::string(1, '\0'));
 
-    // Bad files fail as their bytes do: an odd size, a line in error far in.
-    for (const std::string& bad :
-         {Utf16Bytes(text) + "x", Utf16Bytes(text + u"\"x\"=dword:zz\r\n"), std::string("\xFF\xFE")}) {
-        const std::string path = dir.file("bad.reg");
-        WriteFile(path, bad);
-        RegFileOps fromDisk, fromMemory;
-        RegFileError diskError, memoryError;
-        EXPECT_FALSE(ParseRegFileAt(path, fromDisk, diskError));
-        EXPECT_FALSE(ParseRegFile(bad, fromMemory, memoryError));
-        EXPECT_EQ(diskError.line, memoryError.line);
-        EXPECT_EQ(diskError.message, memoryError.message);
-    }
+    // Bad files fail as their bytes do: an odd size, a line in error far in, no lines at all.
+    same(Utf16Bytes(text) + "x", false);
+    same(Utf16Bytes(text + u"\"x\"=dword:zz\r\n"), false);
+    same("\xFF\xFE", false);
     RegFileOps none;
     RegFileError error;
     EXPECT_FALSE(ParseRegFileAt(dir.file("missing.reg"), none, error));

@@ -16,25 +16,17 @@ ResizeLayout At(int W, int H, int c1 = 1550, int c2 = 2820) {
 }
 
 TEST(WindowLayout, TheDesignSizeGivesTheDesignPlaces) {
+    using L = ResizeLayout;
     const ResizeLayout r = At(kDesignW, kDesignH);
-    EXPECT_EQ(r.listHeight, 4815);
-    EXPECT_EQ(r.logoFrameTop, 6240);
-    EXPECT_EQ(r.listWidth, 11640);
-    EXPECT_EQ(r.addressWidth, 10620);
-    EXPECT_EQ(r.smallAddLeft, 10665);
-    EXPECT_EQ(r.helpLeft, 10665);
-    EXPECT_EQ(r.deleteLeft, 9690);
-    EXPECT_EQ(r.printLeft, 8715);
-    EXPECT_EQ(r.legendTrustedTop, 6120);
-    EXPECT_EQ(r.legendTrustedTextTop, 6120);
-    EXPECT_EQ(r.legendUnclassifiedTop, 6600);
-    EXPECT_EQ(r.legendRestrictedTop, 7080);
-    EXPECT_EQ(r.legendDeleteTop, 7560);
-    EXPECT_EQ(r.legendTrustedLeft, 7220);
-    EXPECT_EQ(r.legendTrustedTextLeft, 7760);
-    EXPECT_EQ(r.legendLeft, 7280);
-    EXPECT_EQ(r.legendTextLeft, 7760);
-    EXPECT_EQ(r.lastColumnWidth, 11640 - 2820 - 1550 - 333);
+    const std::pair<int L::*, int> places[] = {
+        {&L::listHeight, 4815},           {&L::logoFrameTop, 6240},          {&L::listWidth, 11640},
+        {&L::addressWidth, 10620},        {&L::smallAddLeft, 10665},         {&L::helpLeft, 10665},
+        {&L::deleteLeft, 9690},           {&L::printLeft, 8715},             {&L::legendTrustedTop, 6120},
+        {&L::legendTrustedTextTop, 6120}, {&L::legendUnclassifiedTop, 6600}, {&L::legendRestrictedTop, 7080},
+        {&L::legendDeleteTop, 7560},      {&L::legendTrustedLeft, 7220},     {&L::legendTrustedTextLeft, 7760},
+        {&L::legendLeft, 7280},           {&L::legendTextLeft, 7760},        {&L::lastColumnWidth, 11640 - 2820 - 1550 - 333},
+    };
+    for (std::size_t i = 0; i < std::size(places); ++i) EXPECT_EQ(r.*places[i].first, places[i].second) << "place " << i;
 }
 
 TEST(WindowLayout, TheSeparatorsLieAgainstThePictures) {
