@@ -405,20 +405,24 @@ TYPED_TEST(StoreContract, NamesThatOnlyLookAlikeStayApart) {
 // from the first letter outside ASCII the letters themselves decide.
 TYPED_TEST(StoreContract, SiblingsSharingTheirBeginningKeepTheirOrder) {
     RegistryApi& reg = *this->store;
+    // Edges of the first eight and sixteen characters: names ending there, a
+    // difference just after, and characters outside ASCII before and after.
     const std::vector<std::string> ordered = {
-        "abc",       "abcd_", "abcdefg",          "abcdefgh",         "ABCDEFGHa",        "abcdefghi",
-        "abcdZ",     "abcd\xc3\xa9", "abck", "abc\xc3\xa8z", "abc\xc3\xa9" "a", "abc\xe2\x84\xaa"};
+        "abc", "abcd_", "abcdefg", "abcdefgh", "ABCDEFGHa", "abcdefghi", "abcdefghijklmnop", "abcdefghijklmnopa",
+        "abcdefghij\xc3\xa8zzzzzz", "ABCDEFGHIJ\xc3\xa9" "aaaaaa", "abcdZ", "abcd\xc3\xa8zzzzzzzzzz", "abcd\xc3\xa9",
+        "abcd\xc3\xa9" "aaaaaaaaaa", "abck", "abc\xc3\xa8z", "abc\xc3\xa9" "a", "abc\xe2\x84\xaa"};
     HKEY k = Create(reg, "Software\\MoatTest\\Shared");
     ASSERT_NE(k, 0u);
-    for (const std::size_t i : {7, 2, 11, 0, 9, 4, 1, 10, 5, 8, 3, 6}) reg.RegCloseKey(Create(reg, ordered[i], k));
+    for (const std::size_t i : {7, 2, 16, 11, 0, 13, 9, 4, 17, 1, 14, 10, 5, 8, 15, 3, 12, 6})
+        reg.RegCloseKey(Create(reg, ordered[i], k));
     EXPECT_EQ(SubkeyNames(reg, k), ordered);
     for (const std::string other : {"ABC", "ABCD_", "ABCDEFGHA", "ABCDEFGHI", "abcdz", "ABCD\xc3\x89", "ABCK",
-                                    "ABC\xc3\x88Z", "ABC\xc3\x89" "A"}) {
+                                    "ABC\xc3\x88Z", "ABC\xc3\x89" "A", "ABCDEFGHIJKLMNOPA", "abcdefghij\xc3\x88ZZZZZZ"}) {
         HKEY sub = Open(reg, other, k);
         EXPECT_NE(sub, 0u) << other;
         reg.RegCloseKey(sub);
     }
-    for (const std::string absent : {"abcdefgi", "abcdefghh", "abcd\xc3\xaa", "abcj"})
+    for (const std::string absent : {"abcdefgi", "abcdefghh", "abcd\xc3\xaa", "abcj", "abcdefghijklmnoq", "abcdefghijklmnopaa"})
         EXPECT_EQ(Open(reg, absent, k), 0u) << absent;
     reg.RegCloseKey(k);
 }

@@ -83,11 +83,15 @@ TEST(SortedList, ItemsAddedInOrderAndTakenWholeReadBackTheSame) {
         ExpectSame(moved, model);
         EXPECT_TRUE(taken.empty());  // NOLINT(bugprone-use-after-move): moved-from lists are empty
     }
-    // An item changed in place (still between its neighbours) is seen there.
+    // An item changed in place (still between its neighbours) is seen there, and
+    // found there, also as the last of its chunk (11: chunks of 4, then 8).
     List list;
     for (int i = 0; i < 40; ++i) list.PushBack(i * 2);
     list.Mutable(25) = 51;
+    list.Mutable(11) = 23;
     EXPECT_EQ(list[25], 51);
+    EXPECT_EQ(list.LowerBound(23, std::less<>{}), 11u);
+    EXPECT_EQ(list.LowerBound(51, std::less<>{}), 25u);
     EXPECT_EQ(*std::prev(list.end()), 78);
     EXPECT_EQ(list.back(), 78);
 }
