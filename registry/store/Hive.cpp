@@ -16,6 +16,11 @@ bool NameLess::operator()(const KeyRef& a, const KeyRef& b) const {
     if (const int c = ComparePrefixes(a.prefix(), b.prefix())) return c < 0;
     return CompareNames(a->name, b->name) < 0;
 }
+int CompareTiedNames(const KeyRef& a, const NameProbe& b) {
+    if (const int c = ComparePrefixWords(a.prefix().second, b.Second())) return c;
+    return CompareNames(a->name, b.name);
+}
+
 bool NameLess::operator()(const KeyRef& a, const NameProbe& b) const { return CompareNames(a, b) < 0; }
 bool NameLess::operator()(const NameProbe& a, const KeyRef& b) const { return CompareNames(b, a) > 0; }
 bool NameLess::operator()(const HiveValue& a, const HiveValue& b) const { return CompareNames(a.name, b.name) < 0; }

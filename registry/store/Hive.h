@@ -49,11 +49,26 @@ private:
     NamePrefixWords prefix_;
 };
 
-// A name to look up among siblings, its prefix worked out once.
-struct NameProbe {
-    explicit NameProbe(std::u16string_view n);
+// A name to look up among siblings, its prefix worked out once: the second word
+// only when a sibling's first one is the same (a lookup makes a probe for every
+// component of its path, and most are told apart by the first word).
+class NameProbe {
+public:
+    explicit NameProbe(std::u16string_view n) : name(n), first(NamePrefixWord(n, 0)) {}
+    std::uint64_t Second() const {
+        if (!haveSecond_) {
+            second_ = NamePrefixSecond(name, first);
+            haveSecond_ = true;
+        }
+        return second_;
+    }
+
     std::u16string_view name;
-    NamePrefixWords prefix;
+    std::uint64_t first;
+
+private:
+    mutable std::uint64_t second_ = 0;
+    mutable bool haveSecond_ = false;
 };
 
 // Siblings in the registry's order: subkeys by the prefixes beside them, reading
@@ -141,11 +156,13 @@ private:
 };
 
 inline KeyRef::KeyRef(HiveKey* key) : key_(key), prefix_(key ? NamePrefix(key->name) : NamePrefixWords{}) {}
-inline NameProbe::NameProbe(std::u16string_view n) : name(n), prefix(NamePrefix(n)) {}
 
-// A sibling's order against a name: CompareNames, mostly decided by the prefixes.
+// A sibling's order against a name: CompareNames, mostly decided by the first
+// words of the prefixes; where those are the same, by CompareTiedNames.
+int CompareTiedNames(const KeyRef& a, const NameProbe& b);
 inline int CompareNames(const KeyRef& a, const NameProbe& b) {
-    if (const int c = ComparePrefixes(a.prefix(), b.prefix)) return c;
+    if (a.prefix().first == b.first) return CompareTiedNames(a, b);
+    if (const int c = ComparePrefixWords(a.prefix().first, b.first)) return c;
     return CompareNames(a->name, b.name);
 }
 

@@ -75,33 +75,31 @@ struct NamePrefixWords {
     std::uint64_t second = 0;  // units 8 to 15
 };
 
-inline NamePrefixWords NamePrefix(std::u16string_view name) {
-    NamePrefixWords prefix;
-    std::size_t i = 0;
-    bool cut = false;
-    const auto word = [&](std::size_t end) {
-        std::uint64_t w = 0;
-        for (; i < end; ++i) {
-            unsigned byte = 0;
-            if (cut) {
-                byte = 0x80;
-            } else if (i < name.size()) {
-                char16_t c = name[i];
-                if (c >= 0x80) {
-                    cut = true;
-                    byte = 0x80;
-                } else {
-                    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-                    byte = c;
-                }
-            }
-            w = w << 8 | byte;
-        }
-        return w;
-    };
-    prefix.first = word(8);
-    prefix.second = word(16);
+// The word of the eight units from `from` on, as above; no unit before `from` is
+// outside ASCII.
+inline std::uint64_t NamePrefixWord(std::u16string_view name, std::size_t from) {
+    std::uint64_t prefix = 0;
+    std::size_t i = from;
+    for (; i < from + 8 && i < name.size(); ++i) {
+        char16_t c = name[i];
+        if (c >= 0x80) break;
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+        prefix = prefix << 8 | c;
+    }
+    const bool cut = i < from + 8 && i < name.size();
+    for (; i < from + 8; ++i) prefix = prefix << 8 | (cut ? 0x80u : 0u);
     return prefix;
+}
+
+// The second word given the first: all 0x80 once the first met a unit outside
+// ASCII (its last byte then is 0x80; an ASCII unit's never is).
+inline std::uint64_t NamePrefixSecond(std::u16string_view name, std::uint64_t first) {
+    return (first & 0xFF) == 0x80 ? 0x8080808080808080ull : NamePrefixWord(name, 8);
+}
+
+inline NamePrefixWords NamePrefix(std::u16string_view name) {
+    const std::uint64_t first = NamePrefixWord(name, 0);
+    return {first, NamePrefixSecond(name, first)};
 }
 
 // The order of two names from their prefixes: -1 or 1 where the first byte that
