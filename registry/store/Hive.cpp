@@ -16,6 +16,7 @@ bool NameLess::operator()(const KeyRef& a, const KeyRef& b) const {
     if (const int c = ComparePrefixes(a.prefix(), b.prefix())) return c < 0;
     return CompareNames(a->name, b->name) < 0;
 }
+
 int CompareTiedNames(const KeyRef& a, const NameProbe& b) {
     if (const int c = ComparePrefixWords(a.prefix().second, b.Second())) return c;
     return CompareNames(a->name, b.name);
@@ -176,6 +177,10 @@ void Hive::AddArenaBlock(std::size_t bytes) {
 }
 
 void Hive::Reserve(std::size_t keys, std::size_t nameBytes) {
+    // A guess from a file's size: bounded, so that a huge file asks for no more
+    // at once than a large store needs; the blocks grow past it as usual.
+    keys = std::min<std::size_t>(keys, std::size_t{1} << 20);
+    nameBytes = std::min<std::size_t>(nameBytes, std::size_t{64} << 20);
     if (keys > (keyBlocks_.empty() ? 0 : keyBlocks_.back().capacity - keyBlocks_.back().used)) AddKeyBlock(keys);
     if (nameBytes > arenaLeft_) AddArenaBlock(nameBytes);
 }
