@@ -179,10 +179,14 @@ void Hive::AddArenaBlock(std::size_t bytes) {
 void Hive::Reserve(std::size_t keys, std::size_t nameBytes) {
     // A guess from a file's size: bounded, so that a huge file asks for no more
     // at once than a large store needs; the blocks grow past it as usual.
+    // Below a large page the blocks that grow from the heap do as well, and a
+    // process that loads again gets them back without faulting their pages anew.
     keys = std::min<std::size_t>(keys, std::size_t{1} << 20);
     nameBytes = std::min<std::size_t>(nameBytes, std::size_t{64} << 20);
-    if (keys > (keyBlocks_.empty() ? 0 : keyBlocks_.back().capacity - keyBlocks_.back().used)) AddKeyBlock(keys);
-    if (nameBytes > arenaLeft_) AddArenaBlock(nameBytes);
+    if (keys * sizeof(HiveKey) >= LargeBlock::kLargePage &&
+        keys > (keyBlocks_.empty() ? 0 : keyBlocks_.back().capacity - keyBlocks_.back().used))
+        AddKeyBlock(keys);
+    if (nameBytes >= LargeBlock::kLargePage && nameBytes > arenaLeft_) AddArenaBlock(nameBytes);
 }
 
 void* Hive::AllocateKey() {
@@ -265,7 +269,7 @@ HiveKey* Hive::FindOrAddChild(HiveKey& parent, std::u16string_view childName, st
         if (at < children.size() && CompareNames(children[at], probe) == 0) return children[at].get();
     }
     HiveKey* child = NewKey(parent, childName, time);
-    children.Insert(at, KeyRef(child));
+    children.Insert(at, KeyRef(child, probe));
     return child;
 }
 
@@ -302,7 +306,7 @@ HiveKey* Hive::CreateSubkey(HiveKey& parent, std::u16string_view childName, std:
         place = last ? size : children.LowerBound(probe, NameLess{});
     }
     HiveKey* child = NewKey(parent, childName, Now());
-    children.Insert(place, KeyRef(child));
+    children.Insert(place, KeyRef(child, probe));
     MarkDirty(*child);
     if (withClass && !keyClass.empty()) child->keyClass = InternClass(keyClass);
     Touch(parent);

@@ -31,6 +31,7 @@ struct HiveValue {
 
 class HiveKey;
 class Hive;
+class NameProbe;
 
 // A subkey as its parent lists it, with its name's prefix (NamePrefix) beside it:
 // a search among many siblings then reads few of the keys themselves, each of
@@ -39,6 +40,8 @@ class KeyRef {
 public:
     KeyRef() = default;
     explicit KeyRef(HiveKey* key);
+    // A key named as `probe` is: its prefix is the probe's.
+    KeyRef(HiveKey* key, const NameProbe& probe);
     HiveKey* get() const { return key_; }
     HiveKey* operator->() const { return key_; }
     HiveKey& operator*() const { return *key_; }
@@ -156,6 +159,7 @@ private:
 };
 
 inline KeyRef::KeyRef(HiveKey* key) : key_(key), prefix_(key ? NamePrefix(key->name) : NamePrefixWords{}) {}
+inline KeyRef::KeyRef(HiveKey* key, const NameProbe& probe) : key_(key), prefix_{probe.first, probe.Second()} {}
 
 // A sibling's order against a name: CompareNames, mostly decided by the first
 // words of the prefixes; where those are the same, by CompareTiedNames.
