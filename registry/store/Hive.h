@@ -33,13 +33,12 @@ class HiveKey;
 class Hive;
 class NameProbe;
 
-// A subkey as its parent lists it, with its name's prefix (NamePrefix) beside it:
+// A subkey as its parent lists it, with its name's prefix (NamePrefixWords) beside it:
 // a search among many siblings then reads few of the keys themselves, each of
 // which is elsewhere in memory. The hive owns every key.
 class KeyRef {
 public:
     KeyRef() = default;
-    explicit KeyRef(HiveKey* key);
     // A key named as `probe` is: its prefix is the probe's.
     KeyRef(HiveKey* key, const NameProbe& probe);
     HiveKey* get() const { return key_; }
@@ -158,7 +157,6 @@ private:
     bool deleted_ : 1 = false;     // gone, kept until the hive forgets what changed
 };
 
-inline KeyRef::KeyRef(HiveKey* key) : key_(key), prefix_(key ? NamePrefix(key->name) : NamePrefixWords{}) {}
 inline KeyRef::KeyRef(HiveKey* key, const NameProbe& probe) : key_(key), prefix_{probe.first, probe.Second()} {}
 
 // A sibling's order against a name: CompareNames, mostly decided by the first

@@ -116,11 +116,6 @@ inline std::uint64_t NamePrefixSecond(std::u16string_view name, std::uint64_t fi
     return (first & 0xFF) == 0x80 ? 0x8080808080808080ull : NamePrefixWord(name, 8);
 }
 
-inline NamePrefixWords NamePrefix(std::u16string_view name) {
-    const std::uint64_t first = NamePrefixWord(name, 0);
-    return {first, NamePrefixSecond(name, first)};
-}
-
 // The order of two names from their prefixes: -1 or 1 where the first byte that
 // differs decides it (a unit each, or the end of one name), 0 where the names
 // themselves must be compared.

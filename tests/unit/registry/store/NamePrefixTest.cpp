@@ -10,6 +10,11 @@
 namespace moatgate {
 namespace {
 
+NamePrefixWords NamePrefix(const std::u16string& name) {
+    const std::uint64_t first = NamePrefixWord(name, 0);
+    return {first, NamePrefixSecond(name, first)};
+}
+
 std::uint64_t Expected(const std::u16string& name, std::size_t from) {
     std::uint64_t word = 0;
     bool cut = false;
