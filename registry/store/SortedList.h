@@ -89,6 +89,11 @@ public:
         return At(index);
     }
     const T& back() const { return (*this)[size() - 1]; }
+    // Asks the processor for the list's own memory (a lone item: the item), for a
+    // walk over many lists scattered in memory.
+    void Prefetch() const {
+        if (rep_) __builtin_prefetch(reinterpret_cast<const void*>(rep_ & ~kTags));
+    }
 
     const_iterator begin() const { return {this, 0}; }
     const_iterator end() const { return {this, size()}; }

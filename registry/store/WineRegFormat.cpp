@@ -900,6 +900,9 @@ bool PeekBlockValues(const HiveText& text, std::uint32_t block, std::vector<Hive
 namespace {
 
 enum Action : unsigned char { kVerbatim, kRegenerate, kDrop };
+// How far ahead a walk over many keys asks for a key, and for what it points to.
+constexpr std::size_t kAheadKeys = 12;
+constexpr std::size_t kAheadContents = 6;
 constexpr std::uint32_t kAfterPreamble = HiveKey::kNoBlock;
 
 // The key that comes just before `key` in the registry's pre-order walk.
@@ -991,6 +994,7 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
         while (!stack.empty()) {
             HiveKey* key = stack.back();
             stack.pop_back();
+            if (stack.size() >= kAheadKeys) __builtin_prefetch(stack[stack.size() - kAheadKeys]);
             const std::uint32_t first = key->FirstBlock();
             if (Hive::IsDirty(*key)) Decide(hive, *key, action, added, anchor);
             if (first != HiveKey::kNoBlock) anchor = first;
@@ -1034,7 +1038,13 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     auto emitAdded = [&](std::uint32_t after) {
         const auto it = added.find(after);
         if (it == added.end()) return;
-        for (HiveKey* key : it->second) {
+        const std::vector<HiveKey*>& keys = it->second;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            // The keys lie scattered in memory when they were made out of order:
+            // asked for ahead, a few at a time, not one miss after another.
+            if (i + kAheadKeys < keys.size()) __builtin_prefetch(keys[i + kAheadKeys]);
+            if (i + kAheadContents < keys.size()) keys[i + kAheadContents]->PrefetchContents();
+            HiveKey* key = keys[i];
             const auto id = static_cast<std::uint32_t>(blocks.size());
             blocks.push_back(emitGenerated(*key, "\n"));
             hive.AddBlock(*key, id);
