@@ -130,15 +130,35 @@ void SiteList::Sort() {
         order.swap(merged);
         runs = std::move(next);
     }
-    // The rows are moved once each, in their new order, into a list of their own:
-    // read from a few places that each advance in order, with the rows a little
-    // ahead asked for early, so that a long list does not wait on memory per row.
-    std::vector<SiteRow> unsorted;
-    unsorted.swap(rows_);
-    Reserve(unsorted.capacity());
-    for (std::uint32_t i = 0; i < n; ++i) {
-        if (i + kAhead < n) __builtin_prefetch(&unsorted[order[i + kAhead].row]);
-        rows_.push_back(std::move(unsorted[order[i].row]));
+    // The rows are put in their new order where they are, one cycle of the
+    // permutation at a time, each moved once (a cycle's first twice): a second
+    // list of rows would be fresh memory as large as the list, which a new
+    // process pays for page by page. Where each place takes its row from is kept
+    // compact, so that a cycle is followed a few rows ahead and those rows are
+    // asked for early.
+    std::vector<Entry>().swap(merged);
+    std::vector<std::uint32_t> source(n);
+    for (std::uint32_t i = 0; i < n; ++i) source[i] = order[i].row;
+    std::vector<Entry>().swap(order);
+    for (std::uint32_t start = 0; start < n; ++start) {
+        if (source[start] == start) continue;
+        std::uint32_t ahead = start;
+        for (std::uint32_t k = 0; k < kAhead; ++k) ahead = source[ahead];
+        SiteRow held = std::move(rows_[start]);
+        for (std::uint32_t at = start;;) {
+            // Ahead of a short cycle's end this lands on placed rows: only a hint.
+            __builtin_prefetch(&rows_[ahead]);
+            __builtin_prefetch(reinterpret_cast<const char*>(&rows_[ahead]) + sizeof(SiteRow) - 1);
+            ahead = source[ahead];
+            const std::uint32_t from = source[at];
+            source[at] = at;  // placed
+            if (from == start) {
+                rows_[at] = std::move(held);
+                break;
+            }
+            rows_[at] = std::move(rows_[from]);
+            at = from;
+        }
     }
 }
 
