@@ -7,8 +7,10 @@
 #include "main_window/FormX.h"
 #include "platform/HelpViewer.h"
 #include "platform/ReportPrinter.h"
+#include "registry/store/LargePages.h"
 
 int main(int argc, char** argv) {
+    moatgate::UseLargePagesForHeap();
     // Start-up mode is judged on the program's own argument text, taken before Qt
     // removes the options it knows ("-reverse Startup" is not start-up mode).
     std::string arguments;
