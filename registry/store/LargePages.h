@@ -66,12 +66,12 @@ inline void PrefaultPages(void* start, std::size_t bytes) {
 inline void UseLargePagesForHeap() {
 #if defined(__linux__) && defined(__GLIBC__) && defined(MADV_HUGEPAGE)
     constexpr std::size_t kStep = std::size_t{64} << 20;
-    ::free(::malloc(16));  // the heap is there
     ::mallopt(M_TOP_PAD, static_cast<int>(kStep));
     // Grow it once by the new step: blocks below the size that the heap maps on
-    // their own, until its end moves.
+    // their own, until its end moves. They are volatile, or a compiler that sees
+    // them only freed may leave them out.
     auto* const before = static_cast<unsigned char*>(::sbrk(0));
-    void* taken[8];
+    void* volatile taken[8] = {};
     int count = 0;
     auto* after = before;
     while (after == before && count < 8) {
