@@ -172,21 +172,19 @@ HiveKey* HiveRegistry::FindChild(HiveKey& parent, std::u16string_view name, std:
                 return next == 0 ? children[lo].get() : nullptr;
             }
             ++lo;
-            bool bounded = false;
-            for (std::size_t step = 1; step <= 16 && !bounded; step *= 2) {
+            std::size_t step = 1;
+            for (; step <= 16; step *= 2) {
                 const std::size_t at = lo + step - 1;
-                if (at >= size) {
-                    bounded = true;
-                } else if (CompareNames(children[at], probe) >= 0) {
+                if (at >= size) break;
+                if (CompareNames(children[at], probe) >= 0) {
                     hi = at + 1;
-                    bounded = true;
-                } else {
-                    lo = at + 1;
+                    break;
                 }
+                lo = at + 1;
             }
             // Further on: the list's own search, which reads fewer items of a
             // long list than steps through it would.
-            if (!bounded) lo = 0;
+            if (step > 16) lo = 0;
         }
     }
     std::size_t at = lo;

@@ -550,6 +550,11 @@ private:
 
 }  // namespace
 
+bool RegToolMovesAFile(const std::vector<std::string>& args) {
+    const std::string command = args.empty() ? std::string() : Lower(args[0]);
+    return command == "export" || command == "import";
+}
+
 std::string RegToolUsage() {
     return "Usage: moatgate-reg COMMAND ...\n"
            "Reads and changes Moatgate's registry store (the current user's settings).\n"

@@ -17,6 +17,10 @@ namespace moatgate {
 int RunRegTool(const std::vector<std::string>& args, RegistryApi& reg, std::istream& in, std::ostream& out,
                std::ostream& err);
 
+// Whether the command moves a whole .reg file in or out (export, import), and so
+// holds that file's text besides the store's.
+bool RegToolMovesAFile(const std::vector<std::string>& args);
+
 // The usage text.
 std::string RegToolUsage();
 

@@ -1,5 +1,4 @@
 // moatgate-reg: the registry command-line tool over the store Moatgate uses.
-#include <cctype>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -13,9 +12,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     // An import or an export holds a whole file's text besides the store's: its
     // heap stays in small pages, which take less memory than large ones.
-    std::string command = args.empty() ? std::string() : args[0];
-    for (char& c : command) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (command != "import" && command != "export") moatgate::UseLargePagesForHeap();
+    if (!moatgate::RegToolMovesAFile(args)) moatgate::UseLargePagesForHeap();
     if (args.empty() || args[0] == "/?" || args[0] == "-?" || args[0] == "--help" || args[0] == "/h" ||
         args[0] == "-h") {
         (args.empty() ? std::cerr : std::cout) << moatgate::RegToolUsage();
