@@ -29,45 +29,6 @@ TEST(WindowLayout, TheDesignSizeGivesTheDesignPlaces) {
     for (std::size_t i = 0; i < std::size(places); ++i) EXPECT_EQ(r.*places[i].first, places[i].second) << "place " << i;
 }
 
-TEST(WindowLayout, TheSeparatorsLieAgainstThePictures) {
-    for (const int H : {5001, kDesignH, 12000}) {
-        const ResizeLayout r = At(12000, H);
-        EXPECT_EQ(r.line1.y, r.legendUnclassifiedTop - 60);
-        EXPECT_EQ(r.line2.y, r.legendRestrictedTop);
-        EXPECT_EQ(r.line3.y, r.legendDeleteTop);
-        EXPECT_EQ(r.legendDeleteTextTop, r.legendDeleteTop);
-        EXPECT_EQ(r.legendRestrictedTextTop, r.legendRestrictedTop);
-        EXPECT_EQ(r.legendUnclassifiedTextTop, r.legendUnclassifiedTop);
-        for (const HLine& line : {r.line1, r.line2, r.line3}) {
-            EXPECT_EQ(line.x1, 12000 - 4600);
-            EXPECT_EQ(line.x2, 12000 - 160);
-        }
-    }
-}
-
-TEST(WindowLayout, WideningMovesTheRightAnchoredControlsByTheSameAmount) {
-    const ResizeLayout a = At(kDesignW, kDesignH);
-    for (const int d : {1, 500, 3000}) {
-        const ResizeLayout b = At(kDesignW + d, kDesignH);
-        for (const auto member : {&ResizeLayout::smallAddLeft, &ResizeLayout::helpLeft, &ResizeLayout::deleteLeft,
-                                  &ResizeLayout::printLeft, &ResizeLayout::legendTrustedLeft,
-                                  &ResizeLayout::legendTrustedTextLeft, &ResizeLayout::legendLeft,
-                                  &ResizeLayout::legendTextLeft, &ResizeLayout::listWidth,
-                                  &ResizeLayout::addressWidth, &ResizeLayout::lastColumnWidth})
-            EXPECT_EQ(b.*member - a.*member, d);
-        // Nothing that hangs from the bottom moves sideways, or the other way round.
-        EXPECT_EQ(b.logoFrameTop, a.logoFrameTop);
-        EXPECT_EQ(b.listHeight, a.listHeight);
-        EXPECT_EQ(b.line2.y, a.line2.y);
-    }
-    const ResizeLayout taller = At(kDesignW, kDesignH + 700);
-    EXPECT_EQ(taller.listHeight - a.listHeight, 700);
-    EXPECT_EQ(taller.legendDeleteTop - a.legendDeleteTop, 700);
-    EXPECT_EQ(taller.listWidth, a.listWidth);
-    // The last column follows the others' widths.
-    EXPECT_EQ(At(kDesignW, kDesignH, 2000, 3000).lastColumnWidth, 11640 - 3000 - 2000 - 333);
-}
-
 TEST(WindowLayout, SmallOrMinimizedWindowsKeepTheirArrangement) {
     EXPECT_FALSE(Form_Resize(WindowState::Normal, 9910, kDesignH, 1550, 2820));
     EXPECT_TRUE(Form_Resize(WindowState::Normal, 9911, kDesignH, 1550, 2820));
