@@ -21,15 +21,11 @@ std::string Lowered(const std::string& s) {
 
 TEST(SiteListSort, RowsSortAsAStableSortIgnoringCaseWould) {
     std::mt19937 random(7);
-    const std::vector<std::string> words = {"",         "a",        "A",         "ab",       "aB",      "abcdefgh",
-                                            "ABCDEFGH", "abcdefghi", "abcdefgh0", "b.example", "\xc3\xa9t\xc3\xa9",
-                                            "zeta",     "Zeta2",    "site1234.example", "SITE1234.example",
-                                            "site12345.example", "abcdefghijklmnop", "ABCDEFGHIJKLMNOp",
-                                            "abcdefghijklmnopq", "abcdefghijklmnop0", "abcdefghijklmnoZ",
-                                            "abcdefghijklmno_", "site123456.example", "SITE123456.examplf",
-                                            "www.site123456.example.", "www.site123456.example.com",
-                                            "WWW.SITE123456.EXAMPLE.co", "www.site123456.example.c_",
-                                            "www.site123456.example.a", "www.site123456.example.B"};
+    // Lengths about the 8-byte steps the sort compares first, "_" between the cases' letters.
+    const std::vector<std::string> words = {
+        "", "a", "A", "aB", "abcdefgh", "ABCDEFGH", "abcdefgh0", "\xc3\xa9t\xc3\xa9", "Zeta2", "abcdefghijklmnop",
+        "abcdefghijklmnoZ", "abcdefghijklmno_", "www.site123456.example.", "www.site123456.example.com",
+        "WWW.SITE123456.EXAMPLE.co", "www.site123456.example.c_", "www.site123456.example.B"};
     for (int round = 0; round < 20; ++round) {
         std::vector<SiteRow> rows;
         const int n = 1 + static_cast<int>(random() % 300);
