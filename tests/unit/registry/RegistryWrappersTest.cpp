@@ -33,7 +33,6 @@ TEST_F(Wrappers, ValuesAreStoredByTypeAndReadBackAsText) {
         std::optional<std::string> bytes;  // as stored
     } rows[] = {
         {"empty", REG_SZ, std::string(), 0, "", ""},  // text: no terminator
-        {"num", REG_SZ, std::int64_t{42}, 0, "42", {}},
         // DWORDs: unsigned decimal; what is no 32-bit number is not written at all.
         {"b", REG_DWORD, std::int64_t{-1}, 0, "4294967295", std::string("\xff\xff\xff\xff", 4)},
         {"c", REG_DWORD, std::string("3000000000"), 0, "3000000000", std::string("\0\x5e\xd0\xb2", 4)},

@@ -19,27 +19,20 @@ using namespace test;
 const std::string B(kZoneMapKey);
 
 TEST(SelectedSite, KeyAndValueOfTheFirstSelectedRow) {
-    const struct {
-        const char *text, *subdomain;
-        std::string key;
-        const char* value;
-    } rows[] = {
-        {"http", "", B + "\\bb.cc\\", "http"},  // the domain key itself
-        {"Default", "www", B + "\\bb.cc\\www", "*"},
-        {"", "www", B + "\\bb.cc\\www", ""},
-    };
-    for (const auto& row : rows) {
-        SiteList list;
-        list.Add({"http", "", "first.example", 2, 0, false});
-        list.Add({row.text, row.subdomain, "bb.cc", 2, 0, true});
-        EXPECT_EQ(SelectedSiteKeyPath(list), row.key) << row.text << "|" << row.subdomain;
-        EXPECT_EQ(SelectedSiteValueName(list), row.value) << row.text << "|" << row.subdomain;
-        list.Item(1).selected = true;  // the first selected one counts
-        EXPECT_EQ(SelectedSiteValueName(list), "http");
-        list.SelectOnly(0);
-        EXPECT_FALSE(SelectedSiteKeyPath(list));
-        EXPECT_FALSE(SelectedSiteValueName(list));
-    }
+    SiteList list;
+    list.Add({"http", "", "bb.cc", 2, 0, false});
+    list.Add({"Default", "www", "bb.cc", 2, 0, true});
+    list.Add({"", "www", "bb.cc", 2, 0, true});
+    EXPECT_EQ(SelectedSiteKeyPath(list), B + "\\bb.cc\\www");  // the first selected one counts
+    EXPECT_EQ(SelectedSiteValueName(list), "*");
+    list.SelectOnly(3);
+    EXPECT_EQ(SelectedSiteValueName(list), "");
+    list.SelectOnly(1);
+    EXPECT_EQ(SelectedSiteKeyPath(list), B + "\\bb.cc\\");  // the domain key itself
+    EXPECT_EQ(SelectedSiteValueName(list), "http");
+    list.SelectOnly(0);
+    EXPECT_FALSE(SelectedSiteKeyPath(list));
+    EXPECT_FALSE(SelectedSiteValueName(list));
 }
 
 SiteList Rows(RegistryApi& reg) {
