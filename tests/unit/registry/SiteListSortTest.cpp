@@ -29,14 +29,10 @@ TEST(SiteListSort, RowsSortAsAStableSortIgnoringCaseWould) {
     for (int round = 0; round < 20; ++round) {
         std::vector<SiteRow> rows;
         const int n = 1 + static_cast<int>(random() % 300);
-        // Runs in order, as a fill adds them, and rows anywhere.
+        // Domains in runs, as a fill adds them, or anywhere; each row known by its place (icon).
         for (int i = 0; i < n; ++i) {
-            SiteRow row;
-            row.domain = words[(round % 2 ? random() : static_cast<unsigned>(i / 9)) % words.size()];
-            row.subdomain = words[random() % words.size()];
-            row.text = words[random() % words.size()];
-            row.icon = i;  // each row known by where it came from
-            rows.push_back(row);
+            const std::string& domain = words[(round % 2 ? random() : static_cast<unsigned>(i / 9)) % words.size()];
+            rows.push_back({words[random() % words.size()], words[random() % words.size()], domain, i});
         }
         for (SiteColumn column : {SiteColumn::Protocol, SiteColumn::Subdomain, SiteColumn::Domain}) {
             for (SortOrder order : {SortOrder::Ascending, SortOrder::Descending}) {

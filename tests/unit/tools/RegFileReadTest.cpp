@@ -65,9 +65,6 @@ TEST(RegFileRead, AFileOnDiskReadsAsItsBytesDo) {
     same(text, "x", false);
     same(text + u"\"x\"=dword:zz\r\n", "", false);
     same(u"", "", false);
-    RegFileOps none;
-    RegFileError error;
-    EXPECT_FALSE(ParseRegFileAt(dir.file("missing.reg"), none, error));
 }
 
 TEST(RegFileRead, KeysMadeBelowParentsKeptOpenAreMadeAsFromTheRoot) {
