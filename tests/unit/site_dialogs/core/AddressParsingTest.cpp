@@ -16,11 +16,9 @@ TEST(AddressSplit, HostsAreSplitIntoDomainAndSubdomains) {
         {"aa.bb.cc.dd", "aa.bb.cc.dd|cc.dd|*.bb|aa.bb"},
         {"https://w.x.y.z.example.org/", "https://w.x.y.z.example.org|example.org|*.x.y.z|w.x.y.z"},
         {"aa_x.bb.cc", "aa_x.bb.cc|bb.cc|*|aa_x"},  // the first label is not tested
-        {"AA.Bb.CC", "AA.Bb.CC|Bb.CC|*|AA"},        // case stays as typed
         {"aa..bb.cc", "aa..bb.cc|bb.cc|*|aa."},     // a doubled "." after the first label is absorbed
         {"http://aa.bb.cc/x//y.z.w", "http://aa.bb.cc|bb.cc|*|aa"},  // a "//" in the path does not move the cut
         {"bank.example", "bank.example|bank.example||"},  // two labels: listed on the domain key
-        {"https://bb.cc/login", "https://bb.cc|bb.cc||"},
         {"ftp://999.1.2.3/", "ftp://999.1.2.3|2.3|*.1|999.1"},  // 999 is no IP address part
     };
     for (const auto& row : rows) {
@@ -68,7 +66,6 @@ TEST(IpAddress, FourSmallRunsFollowedByANonDigitOrTheEnd) {
     } rows[] = {
         {"1.2.3.4", "1.2.3.4"}, {"aa.10.0.0.1.bb", "10.0.0.1"}, {"http://255.255.255.255:8080/", "255.255.255.255"},
         {"x.256.1.2.3.4/", "1.2.3.4"},  // the run restarts after 256
-        {"007.000.01.1", "007.000.01.1"},  // leading zeros allowed
         {"1.2.3.256", ""}, {"1.2.3./", ""}, {"1..2.3.4", ""},
         // Digit runs of any length never overflow into a small number.
         {"1.2.3." + std::string(40, '9') + "/", ""}, {"1.2.3.18446744073709551617", ""},
