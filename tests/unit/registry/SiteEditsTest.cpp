@@ -69,8 +69,8 @@ TEST(Sweep, RemovesEveryKeyTheListShowsEmptyAndOnlyThose) {
     EXPECT_EQ(SweepEmptyKeys(reg, rows), 4u);
     for (const char* gone : {"bare.example", "parent.example", "keeps.example\\www"})
         EXPECT_FALSE(Exists(reg, gone)) << gone;
-    for (const char* kept : {"keeps.example", "full.example\\www", "zero.example\\www", "hidden.example", "gone.example"})
-        EXPECT_TRUE(Exists(reg, kept)) << kept;
+    for (const char* s : {"keeps.example", "full.example\\www", "zero.example\\www", "hidden.example", "gone.example"})
+        EXPECT_TRUE(Exists(reg, s)) << s;
 }
 
 // A sweep the store cannot save removed nothing, and says so.
@@ -90,6 +90,18 @@ TEST(Sweep, ASweepTheStoreCannotSaveCountsNothing) {
     EXPECT_EQ(SweepEmptyKeys(*reg, rows), 0u);
     EXPECT_FALSE(reg->TakeRefusedWrite().empty());
     EXPECT_TRUE(Exists(*reg, "bare.example"));
+}
+
+// (Lists of several rows: the site commands' tests.)
+TEST(SiteCommand, TheOnlyRowOfAListIsAssignedAndDeletedToo) {
+    MemoryStore reg;
+    Zone(reg, "only.example", "*", 4);
+    SiteList rows = Rows(reg);
+    rows.SelectOnly(1);
+    AssignZone(reg, rows, kZoneTrusted);
+    EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, B + "\\only.example", "*"), "2");
+    DeleteSelectedValue(reg, rows);
+    EXPECT_EQ(ReadRegistryValueText(reg, HKEY_CURRENT_USER, B + "\\only.example", "*"), "");
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
           {"defaults.example", "ftp", 3},
           {"defaults.example", "http", 4}},
          {"||bare.example|0", "||defaults.example|0", "ftp||defaults.example|3", "http||defaults.example|4",
-          "https|www|mixed.example|3", "Default||mixed.example|4", "ftp||odd.example|77", "Default||only-star.example|2",
-          "||unnamed.example|2", "http||unnamed.example|4", "http||zero.example|0"},
+          "https|www|mixed.example|3", "Default||mixed.example|4", "ftp||odd.example|77",
+          "Default||only-star.example|2", "||unnamed.example|2", "http||unnamed.example|4", "http||zero.example|0"},
          "every kind of key"},
         {{{longDomain, longName, 2}}, {longName + "||" + longDomain + "|2"}, "long names, never truncated"},
     };

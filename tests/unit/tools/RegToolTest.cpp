@@ -22,8 +22,7 @@ namespace {
 using namespace test;
 using Args = std::vector<std::string>;
 
-const std::string kV5 = "Windows Registry Editor Version 5.00\r\n";
-const std::string kHead = kV5 + "\r\n";
+const std::string kHead = "Windows Registry Editor Version 5.00\r\n\r\n";
 
 struct Result {
     int code;
@@ -90,8 +89,8 @@ TEST_F(RegToolTest, QueryPrintsWhatRegPrints) {
         std::string out;
     } rows[] = {
         {"HKCU\\Software\\Test", 0,
-         "\nHKEY_CURRENT_USER\\Software\\Test\n    Test1    REG_SZ    Hello, World\n    Test2    REG_DWORD    0x123\n\n" +
-             sub},
+         "\nHKEY_CURRENT_USER\\Software\\Test\n    Test1    REG_SZ    Hello, World\n    Test2    REG_DWORD    0x123\n\n"
+         "HKEY_CURRENT_USER\\Software\\Test\\subkey\n"},
         {"HKCU\\Software -V test3 -S", 0,
          "\n" + sub + "    Test3    REG_SZ    Some string data\n\nEnd of search: 1 match(es) found.\n"},
         {"HKCU\\Software /v Nope /s", 1, "\nEnd of search: 0 match(es) found.\n"},  // fails, as reg's does
@@ -229,8 +228,8 @@ TEST_F(RegToolFileTest, ASaveThatFailsOnTheDiskFailsTheCommand) {
         return -1;
     };
     reg->SetWriteCalls(full);
-    for (const std::string& line :
-         Args{"add HKCU\\Software\\New /v y /t REG_DWORD /d 2 /f", "delete HKCU\\Software\\Kept /f", "import " + file}) {
+    for (const std::string& line : Args{"add HKCU\\Software\\New /v y /t REG_DWORD /d 2 /f",
+                                        "delete HKCU\\Software\\Kept /f", "import " + file}) {
         const Result r = Cmd(*reg, line);
         EXPECT_EQ(r.out, "") << line;
         EXPECT_TRUE(Fails(r, "No space left on device")) << line;
@@ -248,9 +247,9 @@ TEST_F(RegToolFileTest, ImportABadFileChangesNothingAtAll) {
         {kHead + "[HKEY_CURRENT_USER\\Software\\A]\r\n\"x\"=dword:1\r\n[HKEY_CURRENT_USER\\Software\\B]\r\n"
                  "\"y\"=dword:123456789\r\n",
          ":6: invalid dword data"},
-        {kV5 + "[HKEY_LOCAL_MACHINE\\Software\\A]\r\n", ":2: only keys under HKEY_CURRENT_USER"},
-        {kV5 + "\"x\"=\"orphan\"\r\n", ":2: a value comes before any key"},
-        {kV5 + a + "\"x\"=hex:0g\r\n", ":3: invalid hex data"},
+        {kHead + "[HKEY_LOCAL_MACHINE\\Software\\A]\r\n", ":3: only keys under HKEY_CURRENT_USER"},
+        {kHead + "\"x\"=\"orphan\"\r\n", ":3: a value comes before any key"},
+        {kHead + a + "\"x\"=hex:0g\r\n", ":4: invalid hex data"},
         {"WINE REGISTRY Version 2\n[Software\\\\A]\n", ":1: not a registry file"},
     };
     for (const auto& c : cases) {
@@ -264,8 +263,9 @@ TEST_F(RegToolFileTest, ImportABadFileChangesNothingAtAll) {
 // the limit, after keys and values that could be made): nothing of it is stored.
 TEST_F(RegToolFileTest, ImportAFileTheStoreRefusesPartOfChangesNothingAtAll) {
     const std::string before = ReadFile(store);
-    WriteFile(file, kHead + "[HKEY_CURRENT_USER\\Software\\Good]\r\n\"x\"=dword:00000001\r\n\r\n[HKEY_CURRENT_USER\\Software\\Good\\Below]\r\n\"y\"=\"text\"\r\n\"" +
-                        std::string(16384, 'n') + "\"=dword:00000002\r\n");
+    WriteFile(file, kHead + "[HKEY_CURRENT_USER\\Software\\Good]\r\n\"x\"=dword:00000001\r\n\r\n" +
+                        "[HKEY_CURRENT_USER\\Software\\Good\\Below]\r\n\"y\"=\"text\"\r\n\"" + std::string(16384, 'n') +
+                        "\"=dword:00000002\r\n");
     const Result r = Tool(*reg, {"import", file});
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(Fails(r, "cannot set value \"nnnn"));

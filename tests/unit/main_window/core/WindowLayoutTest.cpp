@@ -9,15 +9,10 @@ namespace {
 constexpr int kDesignW = 11880;  // the outer size of the window at its design size
 constexpr int kDesignH = 8565;
 
-ResizeLayout At(int W, int H, int c1 = 1550, int c2 = 2820) {
-    const auto r = Form_Resize(WindowState::Normal, W, H, c1, c2);
-    EXPECT_TRUE(r) << W << "x" << H;
-    return r.value_or(ResizeLayout{});
-}
-
 TEST(WindowLayout, TheDesignSizeGivesTheDesignPlaces) {
     using L = ResizeLayout;
-    const ResizeLayout r = At(kDesignW, kDesignH);
+    const auto r = Form_Resize(WindowState::Normal, kDesignW, kDesignH, 1550, 2820);
+    ASSERT_TRUE(r);
     const std::pair<int L::*, int> places[] = {
         {&L::listHeight, 4815},           {&L::logoFrameTop, 6240},          {&L::listWidth, 11640},
         {&L::addressWidth, 10620},        {&L::smallAddLeft, 10665},         {&L::helpLeft, 10665},
@@ -26,7 +21,7 @@ TEST(WindowLayout, TheDesignSizeGivesTheDesignPlaces) {
         {&L::legendDeleteTop, 7560},      {&L::legendTrustedLeft, 7220},     {&L::legendTrustedTextLeft, 7760},
         {&L::legendLeft, 7280},           {&L::legendTextLeft, 7760},        {&L::lastColumnWidth, 11640 - 2820 - 1550 - 333},
     };
-    for (std::size_t i = 0; i < std::size(places); ++i) EXPECT_EQ(r.*places[i].first, places[i].second) << "place " << i;
+    for (std::size_t i = 0; i < std::size(places); ++i) EXPECT_EQ((*r).*places[i].first, places[i].second) << "place " << i;
 }
 
 TEST(WindowLayout, SmallOrMinimizedWindowsKeepTheirArrangement) {
