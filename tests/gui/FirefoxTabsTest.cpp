@@ -1,16 +1,10 @@
 // The addresses of the tabs open in Firefox, as today's Firefox lays out its
 // profiles, and only while that Firefox runs.
 #include <lz4.h>
-#include <signal.h>
 
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
 
-#include "main_window/FormX.h"
 #include "platform/Browsers.h"
-#include "registry/store/HiveRegistry.h"
-#include "tests/gui/FakeMessageBoxes.h"
 #include "tests/unit/TestSupport.h"
 
 using namespace moatgate;
@@ -47,7 +41,7 @@ const QByteArray kSession = "{\"windows\":[\n"
     "\"index\":1}]},\n"
     "  {\"tabs\":[{\"entries\":[{\"url\":\"https://c.example/x\"}],\"index\":1},{\"entries\":[]}]}]}";
 
-// A home folder as a user's Firefox 153 leaves it.
+// A home folder, and the tabs offered from it.
 struct Home {
     test::TempDir dir;
     QString home = QString::fromStdString(dir.path().string());
@@ -63,34 +57,6 @@ struct Home {
     std::vector<std::string> Tabs() const { return FirefoxTabs(Folders()).Addresses(); }
 };
 
-void WriteFirefox153(const Home& h, const QByteArray& session) {
-    WriteText(h.config + "/profiles.ini",
-              "[Profile1]\nName=default\nIsRelative=1\nPath=bt09yek5.default\nDefault=1\n\n"
-              "[Profile0]\nName=default-esr\nIsRelative=1\nPath=j1puxh2g.default-esr\n\n"
-              "[General]\nStartWithLastProfile=1\nVersion=2\n\n"
-              "[Install3B6073811A6ABF12]\nDefault=j1puxh2g.default-esr\nLocked=1\n");
-    WriteSession(h.config + "/bt09yek5.default/sessionstore-backups/recovery.jsonlz4",
-                 OneTab("https://not-the-install-default.example/"));
-    WriteSession(h.config + "/j1puxh2g.default-esr/sessionstore-backups/recovery.jsonlz4", session);
-}
-
-// Answers every request with one small page.
-class PageServer : public QTcpServer {
-public:
-    PageServer() {
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    socket->readAll();
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 44\r\n"
-                                  "Connection: close\r\n\r\n<html><body>A page to trust.</body></html>\n");
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-    }
-};
-
 }  // namespace
 
 class FirefoxTabsTest : public QObject {
@@ -98,8 +64,15 @@ class FirefoxTabsTest : public QObject {
 
 private slots:
     void theTabsOfTheRunningInstallDefaultAreOffered() {
-        Home h;
-        WriteFirefox153(h, kSession);
+        Home h;  // as a user's Firefox 153 leaves it
+        WriteText(h.config + "/profiles.ini",
+                  "[Profile1]\nName=default\nIsRelative=1\nPath=bt09yek5.default\nDefault=1\n\n"
+                  "[Profile0]\nName=default-esr\nIsRelative=1\nPath=j1puxh2g.default-esr\n\n"
+                  "[General]\nStartWithLastProfile=1\nVersion=2\n\n"
+                  "[Install3B6073811A6ABF12]\nDefault=j1puxh2g.default-esr\nLocked=1\n");
+        WriteSession(h.config + "/bt09yek5.default/sessionstore-backups/recovery.jsonlz4",
+                     OneTab("https://not-the-install-default.example/"));
+        WriteSession(h.config + "/j1puxh2g.default-esr/sessionstore-backups/recovery.jsonlz4", kSession);
         // An older Firefox's folder with a profile of its own, marked default.
         WriteText(h.legacy + "/profiles.ini", "[Profile0]\nName=default\nIsRelative=1\nPath=old.default\nDefault=1\n");
         WriteSession(h.legacy + "/old.default/sessionstore-backups/recovery.jsonlz4", OneTab("https://older.example/"));
@@ -116,97 +89,9 @@ private slots:
                                                          "https://c.example/x"}));
         }
         QCOMPARE(h.Tabs(), std::vector<std::string>{"https://older.example/"});  // the session file is stale now
-    }
 
-    void olderLayoutsAndProfileEntriesAreRead() {
-        Home h;
-        // Only the older folder, a profile named by an absolute path without IsRelative.
-        const QString elsewhere = h.home + "/profiles/main";
-        WriteText(h.legacy + "/profiles.ini", "[Profile0]\nName=main\nPath=" + elsewhere.toUtf8() + "\nDefault=1\n");
-        WriteSession(elsewhere + "/sessionstore-backups/recovery.jsonlz4", OneTab("https://absolute.example/"));
-        test::OtherProcessLock runs((elsewhere + "/.parentlock").toStdString());
-        QCOMPARE(h.Tabs(), std::vector<std::string>{"https://absolute.example/"});
-
-        // A relative path without IsRelative is below the folder.
-        WriteText(h.legacy + "/profiles.ini", "[Profile0]\nName=rel\nPath=rel.default\n");
-        WriteSession(h.legacy + "/rel.default/sessionstore-backups/recovery.jsonlz4", OneTab("https://relative.example/"));
-        test::OtherProcessLock relRuns((h.legacy + "/rel.default/.parentlock").toStdString());
-        QCOMPARE(h.Tabs(), std::vector<std::string>{"https://relative.example/"});
-
-        // Broken or missing: no addresses, no complaint.
-        WriteText(h.legacy + "/rel.default/sessionstore-backups/recovery.jsonlz4", "mozLz40\0garbage");
-        QVERIFY(h.Tabs().empty());
-        QDir(h.legacy).removeRecursively();
-        QVERIFY(h.Tabs().empty());
-    }
-
-    void theFoldersFollowXdgConfigHome() {
-        const auto folders = FirefoxTabs::ProfileFolders([](const char* name) -> const char* {
-            if (std::string(name) == "HOME") return "/home/me";
-            if (std::string(name) == "XDG_CONFIG_HOME") return "/srv/config";
-            return nullptr;
-        });
-        QCOMPARE(folders.front(), std::string("/srv/config/mozilla/firefox"));
-        QCOMPARE(folders.at(1), std::string("/home/me/.mozilla/firefox"));
-    }
-
-    void theAddressBoxOffersTheOpenTab() {
-        Home h;
-        WriteFirefox153(h, OneTab("https://bank.example/login"));
-        test::OtherProcessLock runs((h.config + "/j1puxh2g.default-esr/.parentlock").toStdString());
-        MemoryStore reg;
-        test::FakeMessageBoxes boxes;
-        FirefoxTabs tabs(h.Folders());
-        FormX form(reg, boxes);
-        form.SetEnvironment({&tabs, nullptr, {}, {}});
-        form.Form_Load();
-        QCOMPARE(form.txtURL->currentText(), QStringLiteral("https://bank.example/login"));
-    }
-
-    void aRealFirefoxWithAPageOpen() {
-        const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
-        if (firefox.isEmpty()) QSKIP("Debian's firefox-esr is not installed (scripts/deps.sh --all installs it)");
-        PageServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        const QString url = QStringLiteral("http://127.0.0.1:%1/page.html").arg(server.serverPort());
-        Home h;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), h.home);
-        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
-        env.insert(QStringLiteral("MOZ_CRASHREPORTER_DISABLE"), QStringLiteral("1"));
-
-        // A first run makes the profile as Firefox makes it; the second, with the
-        // session saved often, opens the page.
-        QProcess first;
-        first.setProcessEnvironment(env);
-        first.start(firefox, {QStringLiteral("--headless"), QStringLiteral("--screenshot"),
-                              h.home + QStringLiteral("/shot.png"), QStringLiteral("about:blank")});
-        QVERIFY(first.waitForFinished(120000));
-        const QString ini = h.config + QStringLiteral("/profiles.ini");
-        QSettings profiles(ini, QSettings::IniFormat);
-        QString profile;
-        for (const QString& group : profiles.childGroups())
-            if (group.startsWith(QStringLiteral("Install"))) profile = profiles.value(group + "/Default").toString();
-        QVERIFY2(!profile.isEmpty(), qPrintable(QStringLiteral("no install default in ") + ini));
-        WriteText(h.config + "/" + profile + "/user.js", "user_pref(\"browser.sessionstore.interval\", 500);\n");
-
-        QProcess browser;
-        browser.setProcessEnvironment(env);
-        browser.start(firefox, {QStringLiteral("--headless"), url});
-        QVERIFY(browser.waitForStarted());
-        std::vector<std::string> seen;
-        QDeadlineTimer deadline(90000);
-        while (!deadline.hasExpired()) {
-            QTest::qWait(500);  // serves the page meanwhile
-            seen = h.Tabs();
-            if (std::find(seen.begin(), seen.end(), url.toStdString()) != seen.end()) break;
-        }
-        QString all;
-        for (const std::string& address : seen) all += QString::fromStdString(address) + QLatin1Char(' ');
-        QVERIFY2(std::find(seen.begin(), seen.end(), url.toStdString()) != seen.end(), qPrintable(all));
-
-        ::kill(static_cast<pid_t>(browser.processId()), SIGKILL);  // even a crash leaves nothing to offer
-        QVERIFY(browser.waitForFinished(30000));
+        // A broken session file: no addresses, no complaint.
+        WriteText(h.legacy + "/old.default/sessionstore-backups/recovery.jsonlz4", "mozLz40\0garbage");
         QVERIFY(h.Tabs().empty());
     }
 };
