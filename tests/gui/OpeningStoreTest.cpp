@@ -1,15 +1,13 @@
 // The store read on a thread of its own while the window is built: the window
-// built on it loads as on the store itself; a store that cannot be read is
-// explained as at any start, and nothing is written to it.
+// built on it loads as on the store itself; a store that cannot be read, whole
+// or in part, is explained, and nothing is written to it.
 #include <QtTest>
 
 #include <filesystem>
 
 #include "app/Startup.h"
 #include "main_window/FormX.h"
-#include "registry/Registry.h"
 #include "registry/ScriptPolicy.h"
-#include "registry/SettingsKeys.h"
 #include "tests/gui/FakeMessageBoxes.h"
 #include "tests/unit/TestSupport.h"
 
@@ -47,36 +45,42 @@ private slots:
         QVERIFY(store.Wait(boxes));
         QVERIFY(form.Form_Load());
         QCOMPARE(form.LVw->model()->rowCount(), 300);
+        TellIfReadOnly(store, boxes);  // whole: nothing to say
         QVERIFY(boxes.shown.isEmpty());
-        // Changes go to the store itself.
-        HKEY key = 0;
-        QCOMPARE(store.RegOpenKeyA(HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\s7.example", &key), 0);
-        QCOMPARE(test::SetDword(store, key, "*", 2), 0);
-        store.RegCloseKey(key);
-        QVERIFY(test::ReadFile(path).find("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings\\\\ZoneMap"
-                                          "\\\\Domains\\\\s7.example]") != std::string::npos);
-        QCOMPARE(ReadRegistryValueText(store, HKEY_CURRENT_USER, std::string(kZoneMapKey) + "\\s7.example", "*"),
-                 std::string("2"));
+        test::Zone(store, "s7.example", "*", 2);  // changes go to the store itself, and so to its file
+        const std::string text = test::ReadFile(path);
+        const auto at = text.find("Domains\\\\s7.example]");
+        QVERIFY(at != std::string::npos && text.find("\"*\"=dword:00000002", at) < text.find('[', at + 1));
     }
 
+    // Rejected whole: told, and no call reaches the file. A line that cannot be
+    // taken as written: the rest is read, and the user is told before the window
+    // opens that nothing can be changed.
     void aStoreThatCannotBeReadIsExplainedAndLeftAlone() {
-        test::TempDir dir;
-        const std::string path = dir.file("user.reg");
-        const std::string bad = "WINE REGISTRY Version 2 \n[Software\\\\X]\n";  // Wine rejects it whole
-        test::WriteFile(path, bad);
-        test::FakeMessageBoxes boxes;
-        OpeningStore store(Naming(path));
-        FormX form(store, boxes);
-        QVERIFY(!store.Wait(boxes));
-        QCOMPARE(boxes.shown.size(), 1);
-        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Critical);
-        QVERIFY2(boxes.shown[0].prompt.contains(QString::fromStdString(path + ":1: not a valid registry file")),
-                 qPrintable(boxes.shown[0].prompt));
-        // Nothing reaches a store that is not there.
-        HKEY key = 0;
-        QVERIFY(store.RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Y", 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr, &key,
-                                      nullptr) != 0);
-        QCOMPARE(test::ReadFile(path), bad);
+        const struct {
+            std::string text, told;
+            bool opens;
+        } rows[] = {{"WINE REGISTRY Version 2 \n[Software\\\\X]\n", ":1: not a valid registry file", false},
+                    {"WINE REGISTRY Version 2\n[Software\\\\X]\n\"x\"=DWORD:1\n", ":3: Malformed value", true}};
+        for (const auto& row : rows) {
+            test::TempDir dir;
+            const std::string path = dir.file("user.reg");
+            test::WriteFile(path, row.text);
+            test::FakeMessageBoxes boxes;
+            OpeningStore store(Naming(path));
+            FormX form(store, boxes);
+            QCOMPARE(store.Wait(boxes), row.opens);
+            if (row.opens) TellIfReadOnly(store, boxes);
+            QCOMPARE(boxes.shown.size(), 1);
+            const auto& box = boxes.shown[0];
+            QCOMPARE(box.icon, row.opens ? MessageBoxes::Icon::Exclamation : MessageBoxes::Icon::Critical);
+            QVERIFY2(box.prompt.contains(QString::fromStdString(path + row.told)), qPrintable(box.prompt));
+            QVERIFY(!row.opens || box.prompt.contains(QStringLiteral("changes nothing until that line is mended")));
+            HKEY key = 0;
+            QVERIFY(store.RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Y", 0, "", 0, KEY_ALL_KEY_RIGHTS, nullptr,
+                                          &key, nullptr) != 0);
+            QCOMPARE(test::ReadFile(path), row.text);
+        }
     }
 
     // The thread takes its own copy of each variable that places the store: each
