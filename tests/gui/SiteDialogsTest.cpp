@@ -11,7 +11,6 @@
 #include "registry/SettingsKeys.h"
 #include "registry/store/FileStore.h"
 #include "registry/store/HiveRegistry.h"
-#include "resources/ImageList.h"
 #include "site_dialogs/FormY.h"
 #include "site_dialogs/FormZ.h"
 #include "tests/gui/FakeMessageBoxes.h"
@@ -24,11 +23,9 @@ namespace {
 
 const std::string kDomains = std::string(kZoneMapKey);
 
-// A click on the box itself, where a user clicks to tick it.
-void Tick(QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); }
-
-bool SamePicture(const QLabel* label, const QIcon& icon) {
-    return label->pixmap().toImage() == icon.pixmap(label->size()).toImage();
+bool HasBanner(const QWidget* dialog) {
+    const auto* banner = dialog->findChild<QLabel*>(QStringLiteral("Image10"));
+    return banner && !banner->pixmap().isNull();
 }
 
 }  // namespace
@@ -82,37 +79,33 @@ private slots:
         reg.reset();
     }
 
-    void enterOpensTheDialogCancelKeepsTheStoreAndOkListsTheSite() {
+    // Either Add button, or Enter in the box, opens the dialog; Cancel writes
+    // nothing and reloads nothing, OK writes and lists the site.
+    void addOpensTheDialogCancelKeepsTheStoreAndOkListsTheSite() {
         Start();
         const int fills = form->FillCount();
-        FormZ* z = Type(QStringLiteral("www.bb.cc"));
-        QVERIFY(z);
-        z->Option7->setChecked(true);
-        QTest::mouseClick(z->Command2, Qt::LeftButton);
-        QVERIFY(!form->Dialogs().WholeSite());
+        for (QAbstractButton* add : std::initializer_list<QAbstractButton*>{form->cmdAddd, form->cmdAdd}) {
+            form->txtURL->setEditText(QStringLiteral("www.bb.cc"));
+            QTest::mouseClick(add, Qt::LeftButton);
+            FormZ* z = form->Dialogs().WholeSite();
+            QVERIFY2(z, qPrintable(add->objectName()));
+            z->Option7->setChecked(true);
+            QTest::mouseClick(z->Command2, Qt::LeftButton);
+            QVERIFY(!form->Dialogs().WholeSite());
+        }
         QCOMPARE(Under(""), Names{});
         QCOMPARE(form->FillCount(), fills);
 
-        z = Type(QStringLiteral("http://aa.bb.cc/some/page"));
-        QVERIFY(z);
-        QVERIFY(z->isVisible());
+        FormZ* z = Type(QStringLiteral("http://aa.bb.cc/some/page"));
+        QVERIFY(z && z->isVisible() && HasBanner(z));
         QCOMPARE(z->windowTitle(), QStringLiteral("Verify Generalised Domain Listing"));
         QCOMPARE(z->lblSubDomain->Tag, QStringLiteral("aa"));
-        QCOMPARE(z->Frame3->title(), QStringLiteral("Global Status"));
-        for (QRadioButton* option : {z->Option7, z->Option8, z->Option9})
-            QVERIFY(option->isEnabled() && !option->isChecked());
-        QVERIFY(SamePicture(z->Image7, form->ImageList11().Picture(2)));
-        QVERIFY(SamePicture(z->Image9, form->ImageList11().Picture(4)));
-        QVERIFY(boxes.shown.isEmpty());
-
-        QTest::mouseClick(z->Image9, Qt::LeftButton);  // a picture of this dialog chooses nothing
-        QVERIFY(!z->Option9->isChecked());
+        QVERIFY(!z->Option7->isChecked() && !z->Option8->isChecked() && !z->Option9->isChecked());
         QTest::mouseClick(z->Option9, Qt::LeftButton);
         QTest::mouseClick(z->Command1, Qt::LeftButton);
         QVERIFY(!form->Dialogs().WholeSite());
         QCOMPARE(form->Sites().Count(), 1u);
-        QCOMPARE(form->Sites().Item(1).domain, std::string("bb.cc"));
-        QCOMPARE(form->Sites().Item(1).icon, 4);
+        QVERIFY(form->Sites().Item(1).domain == "bb.cc" && form->Sites().Item(1).icon == 4);
         QCOMPARE(form->txtURL->currentText(), QStringLiteral("http://aa.bb.cc"));  // keeps the trimmed address
     }
 
@@ -121,122 +114,50 @@ private slots:
     void okWritesTheZoneOnTheGeneralisedKey() {
         const struct {
             const char* address;
-            QString domain, subdomain;
             int option;  // 7, 8, 9, or 0 for none
-            std::string key, value;
-        } rows[] = {{"http://aa.bb.cc/some/page", "bb.cc", "*", 9, "bb.cc", "4"},
-                    {"aa.bb.cc.dd", "cc.dd", "*.bb", 7, "cc.dd\\*.bb", "2"},
-                    {"https://bank.example/login", "bank.example", "", 7, "bank.example", "2"},
-                    {"www.bb.cc", "bb.cc", "*", 0, "bb.cc", "3"}};
+            std::string domain, key, value;
+        } rows[] = {{"aa.bb.cc.dd", 7, "cc.dd", "cc.dd\\*.bb", "2"},
+                    {"https://bank.example/login", 7, "bank.example", "bank.example", "2"},
+                    {"www.bb.cc", 0, "bb.cc", "bb.cc", "3"}};
         for (const auto& row : rows) {
             Start();
             test::Zone(*reg, "bb.cc", "http", 4);
             test::Zone(*reg, "bb.cc", "*", 2);
-            const std::string domain = row.domain.toStdString();
             FormZ* z = Type(QString::fromLatin1(row.address));
             QVERIFY2(z, row.address);
-            QCOMPARE(z->lblDomain->text(), row.domain);
-            QCOMPARE(z->lblSubDomain->text(), row.subdomain);
             if (row.option) z->findChild<QRadioButton*>(QStringLiteral("Option%1").arg(row.option))->setChecked(true);
             z->Command1_Click();
             QCOMPARE(Value(row.key, "*"), row.value);
             QCOMPARE(Value("bb.cc", "http"), std::string("4"));
-            QCOMPARE(Under(domain, row.key == domain), Names{});  // no subdomain key, or no domain value
+            QCOMPARE(Under(row.domain, row.key == row.domain), Names{});  // no subdomain key, or no domain value
         }
-    }
-
-    // Both dialogs carry the banner, drawn, under its design names, and their
-    // buttons top to bottom as drawn: Cancel, (Advanced,) OK.
-    void theDialogsHaveTheirBannerAndButtonsAsDrawn() {
-        Start();
-        FormZ* z = Type(QStringLiteral("http://aa.bb.cc"));
-        QVERIFY(z);
-        auto banner = [](QWidget* dialog, QWidget* frame, QWidget* picture, QLabel* image) {
-            QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Frame4")), frame);
-            QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Picture1")), picture);
-            QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("Image10")), image);
-            QCOMPARE(image->parentWidget(), picture);
-            QCOMPARE(picture->parentWidget(), frame);
-            QVERIFY2(!image->pixmap().isNull(), "the banner picture is missing");
-        };
-        banner(z, z->Frame4, z->Picture1, z->Image10);
-        QCOMPARE(z->Command2->text() + z->Command3->text() + z->Command1->text(), QStringLiteral("CancelAdvancedOK"));
-        QVERIFY(z->Command2->y() < z->Command3->y() && z->Command3->y() < z->Command1->y());
-        QTest::mouseClick(z->Command3, Qt::LeftButton);
-        FormY* y = form->Dialogs().PerProtocol();
-        QVERIFY(y);
-        QVERIFY(QTest::qWaitForWindowExposed(y));
-        banner(y, y->Frame4, y->Picture1, y->Image10);
-        QCOMPARE(y->Command2->text() + y->Command1->text(), QStringLiteral("CancelOK"));
-        QVERIFY(y->Command2->y() < y->Command1->y());
-        y->Command2_Click();
-    }
-
-    void eitherAddButtonOpensTheDialogAndOtherKeysOnlyType() {
-        Start();
-        using Add = std::pair<QAbstractButton*, const char*>;
-        for (const auto& [add, site] : {Add{form->cmdAddd, "first"}, Add{form->cmdAdd, "second"}}) {
-            form->txtURL->setEditText(QStringLiteral("www.%1.example").arg(site));
-            QTest::mouseClick(add, Qt::LeftButton);
-            QVERIFY(form->Dialogs().WholeSite());
-            QCOMPARE(form->Dialogs().WholeSite()->lblDomain->text(), QStringLiteral("%1.example").arg(site));
-            QCOMPARE(add->text(), QStringLiteral("Add"));
-            if (add == form->cmdAddd) form->Dialogs().WholeSite()->Command2_Click();
-        }
-        QCOMPARE(form->cmdAdd->toolTip(),
-                 QStringLiteral("This adds the site below to the list where you can assign scripting privileges."));
-
-        // A second Add while the dialog is open only brings it forward: no new load.
-        FormZ* open = form->Dialogs().WholeSite();
-        form->txtURL->setEditText(QStringLiteral("www.third.example"));
-        form->cmdAdd_Click();
-        QCOMPARE(form->Dialogs().WholeSite(), open);
-        QCOMPARE(open->lblDomain->text(), QStringLiteral("second.example"));
-        QVERIFY(form->Tag().isEmpty());
-        open->Command2_Click();
-
-        QTest::keyClicks(form->txtURL->lineEdit(), QStringLiteral("xyz"));
-        QVERIFY(!form->Dialogs().WholeSite());
-        QCOMPARE(form->txtURL->currentText(), QStringLiteral("www.third.examplexyz"));
-        QTest::keyClick(form->txtURL, Qt::Key_Enter);  // as the desktop delivers it, to the focused box
-        QVERIFY(form->Dialogs().WholeSite());
-        QCOMPARE(form->Dialogs().WholeSite()->lblDomain->text(), QStringLiteral("third.examplexyz"));
     }
 
     // Refused: the dialog closes again, the box keeps what can be kept, and the
     // same address is checked afresh each time.
     void refusedAddressesCloseTheDialogAgain() {
         Start();
-        const QString fraud = QStringLiteral("report the use of this IP Address: 10.1.2.3 in this link: ftp://10.1.2.3/x"),
-                      corrupt = QStringLiteral("The URL you have entered is incorrect and may corrupt the registry if "
-                                               "trusted. Please re-enter the URL with the correct format");
         const struct {
-            const char* address;  // too short; an IP address (twice); a port; one label; a backslash
-            const char* title;
-            QString kept;
-        } rows[] = {{"a.bcd", nullptr, "a.bcd"},
-                    {"ftp://10.1.2.3/x", "Fraud Alert", "ftp://10.1.2.3/x"},
-                    {"ftp://10.1.2.3/x", "Fraud Alert", "ftp://10.1.2.3/x"},
-                    {"http://aa.bb.cc:81/x", "Corrupted URL", "http://aa.bb.cc:81"},
-                    {"http://intranet/", "Corrupted URL", "http://intranet"},
-                    {"a\\b.bb.cc", "Corrupted URL", "a\\b.bb.cc"}};
-        qsizetype told = 0;
+            const char* address;  // too short: no word; an IP address (twice); a port
+            QString title, prompt, kept;
+        } rows[] = {{"a.bcd", {}, {}, "a.bcd"},
+                    {"ftp://10.1.2.3/x", "Fraud Alert", "IP Address: 10.1.2.3 in this link: ftp://10.1.2.3/x", "ftp://10.1.2.3/x"},
+                    {"ftp://10.1.2.3/x", "Fraud Alert", "IP Address: 10.1.2.3 in this link: ftp://10.1.2.3/x", "ftp://10.1.2.3/x"},
+                    {"http://aa.bb.cc:81/x", "Corrupted URL",
+                     "The URL you have entered is incorrect and may corrupt the registry if trusted. Please re-enter "
+                     "the URL with the correct format", "http://aa.bb.cc:81"}};
         for (const auto& row : rows) {
+            boxes = {};
             QVERIFY2(!Type(QString::fromLatin1(row.address)), row.address);
-            QCOMPARE(boxes.shown.size(), told += row.title ? 1 : 0);
             QCOMPARE(form->txtURL->currentText(), row.kept);
-            if (!row.title) continue;
-            const auto& box = boxes.shown.last();
-            QCOMPARE(box.title, QString::fromLatin1(row.title));
-            const bool isFraud = box.title == QStringLiteral("Fraud Alert");
-            QCOMPARE(box.icon, isFraud ? MessageBoxes::Icon::Critical : MessageBoxes::Icon::Exclamation);
-            if (isFraud)
-                QVERIFY(box.prompt.startsWith(QStringLiteral("Trustworthy sites or institutions do NOT use IP")) &&
-                        box.prompt.endsWith(fraud));
-            else
-                QCOMPARE(box.prompt, corrupt);
+            QCOMPARE(boxes.shown.size(), row.title.isEmpty() ? 0 : 1);
+            if (row.title.isEmpty()) continue;
+            const auto& box = boxes.shown[0];
+            const bool fraud = row.title == "Fraud Alert";  // its words are the core's; here, that they name the link
+            QVERIFY2(box.title == row.title && !box.question && (fraud ? box.prompt.endsWith(row.prompt) : box.prompt == row.prompt),
+                     qPrintable(box.prompt));
+            QCOMPARE(box.icon, fraud ? MessageBoxes::Icon::Critical : MessageBoxes::Icon::Exclamation);
         }
-        QVERIFY(form->Tag().isEmpty());
         QCOMPARE(Under(""), Names{});
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!(qobject_cast<FormZ*>(w) && w->isVisible()), "a refused dialog stays open");
@@ -257,8 +178,7 @@ private slots:
             FormY* y = Advanced(QString::fromLatin1(row.address));
             QVERIFY2(y, row.address);
             QVERIFY(!form->Dialogs().WholeSite() && y->isVisible());
-            QCOMPARE(y->lblSubDomain->text(), row.subdomain);
-            QCOMPARE(y->lblDomain->text(), row.domain);
+            QCOMPARE(y->lblSubDomain->text() + "|" + y->lblDomain->text(), row.subdomain + "|" + row.domain);
             QString ticked;
             for (QCheckBox* box : {y->Check1, y->Check2, y->Check3}) ticked += box->isChecked() ? '1' : '0';
             QCOMPARE(ticked, QString::fromLatin1(row.ticked));
@@ -267,95 +187,35 @@ private slots:
 
         FormY* y = Advanced(QStringLiteral("https://aa.bb.cc"));
         QCOMPARE(y->windowTitle(), QStringLiteral("Verify subdomain and access type listing"));
-        const ImageList& pictures = form->ImageList11();
-        QVERIFY(SamePicture(y->Image2, pictures.Picture(2)));
-        QVERIFY(SamePicture(y->Image4, pictures.Picture(4)));
-        QVERIFY(SamePicture(y->Image1, pictures.Picture(5)));
-        QVERIFY(SamePicture(y->Image9, pictures.Picture(7)));
-        for (QWidget* off : std::initializer_list<QWidget*>{y->Option4, y->Image1, y->Option9, y->Image8})
-            QVERIFY(!off->isEnabled());
-        QVERIFY(y->Option1->isEnabled());
-        const int fills = form->FillCount();
-        QTest::mouseClick(y->Command1, Qt::LeftButton);
+        QVERIFY(HasBanner(y) && y->Option1->isEnabled() && !y->Option4->isEnabled() && !y->Option9->isEnabled());
+        QTest::mouseClick(y->Command1, Qt::LeftButton);  // no choice: Unclassified
         QCOMPARE(Under("bb.cc\\aa", false), Names{"https"});
         QCOMPARE(Value("bb.cc\\aa", "https"), std::string("3"));
         QVERIFY(!form->Dialogs().PerProtocol());
-        QCOMPARE(form->FillCount(), fills + 1);
+        QCOMPARE(form->Sites().Count(), 1u);
 
         Advanced(QStringLiteral("https://bank.example/"))->Command1_Click();  // two labels: on the domain key
         QCOMPARE(Value("bank.example", "https"), std::string("3"));
         QCOMPARE(Under("bank.example"), Names{});
-
-        y = Advanced(QStringLiteral("aa.bb.cc"));  // no scheme: every row off, and OK does nothing
-        y->Command1_Click();
-        QCOMPARE(form->Dialogs().PerProtocol(), y);
-        QCOMPARE(Under(""), (Names{"bank.example", "bb.cc"}));
-        QCOMPARE(Under("bb.cc\\aa", false), Names{"https"});
-        y->Command2_Click();
     }
 
-    void everyPictureChoosesTheOptionOfItsOwnRowAndZoneWhileTheRowIsOn() {
+    void picturesChooseTheZoneOfTheirRowWhileTheRowIsOn() {
         Start();
         FormY* y = Advanced(QStringLiteral("aa.bb.cc"));
         QVERIFY(y);
-        for (QCheckBox* row : {y->Check1, y->Check2, y->Check3}) Tick(row);
-        const std::vector<std::pair<PictureLabel*, QRadioButton*>> pairs = {
-            {y->Image2, y->Option1}, {y->Image3, y->Option2}, {y->Image4, y->Option3},
-            {y->Image1, y->Option4}, {y->Image5, y->Option5}, {y->Image6, y->Option6},
-            {y->Image7, y->Option7}, {y->Image8, y->Option8}, {y->Image9, y->Option9}};
-        for (const auto& [image, option] : pairs) {
-            QTest::mouseClick(image, Qt::LeftButton);
-            QVERIFY2(option->isChecked(), qPrintable(image->objectName() + QStringLiteral(" -> ") + option->objectName()));
-        }
-        y->Command2_Click();
-
-        y = Advanced(QStringLiteral("aa.bb.cc"));  // rows forget their choice when switched off
-        QTest::mouseClick(y->Image9, Qt::LeftButton);  // off: no reaction
+        QTest::mouseClick(y->Image9, Qt::LeftButton);  // the row is off: no reaction
         QVERIFY(!y->Option9->isChecked());
-        Tick(y->Check3);
-        QVERIFY(y->Option9->isEnabled());
-        QVERIFY(SamePicture(y->Image9, form->ImageList11().Picture(4)));
-        QTest::mouseClick(y->Image9, Qt::LeftButton);
-        QVERIFY(y->Option9->isChecked());
-        Tick(y->Check3);
-        QVERIFY(!y->Option9->isChecked() && !y->Option9->isEnabled());
-        Tick(y->Check3);
-        QVERIFY(!y->Option7->isChecked() && !y->Option8->isChecked() && !y->Option9->isChecked());
-
-        // Two rows with different choices; a value of an unticked protocol stays.
-        test::Zone(*reg, "bb.cc\\aa", "ftp", 4);
-        Tick(y->Check1);
-        QTest::mouseClick(y->Image2, Qt::LeftButton);  // HTTPS: Trusted
+        for (QCheckBox* row : {y->Check1, y->Check3})  // a click on the box itself, where a user ticks it
+            QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(8, row->height() / 2));
+        // Rows with different choices; a value of an unticked protocol stays.
+        test::Zone(*reg, "bb.cc\\aa", "ftp", 2);
+        QTest::mouseClick(y->Image4, Qt::LeftButton);  // HTTPS: Restricted
         QTest::mouseClick(y->Image1, Qt::LeftButton);  // FTP is off: no effect
         QTest::mouseClick(y->Image7, Qt::LeftButton);  // HTTP: Trusted ...
         QTest::mouseClick(y->Image8, Qt::LeftButton);  // ... then Unclassified
-        QVERIFY(!y->Option7->isChecked());
         y->Command1_Click();
-        QCOMPARE(Value("bb.cc\\aa", "https"), std::string("2"));
-        QCOMPARE(Value("bb.cc\\aa", "http"), std::string("3"));
-        QCOMPARE(Value("bb.cc\\aa", "ftp"), std::string("4"));
-    }
-
-    void advancedAgainReloadsTheOpenDialogAndClosingRefreshesTheList() {
-        Start();
-        FormY* first = Advanced(QStringLiteral("https://aa.bb.cc"));
-        QVERIFY(first);
-        QTest::mouseClick(first->Image3, Qt::LeftButton);
-        FormY* y = Advanced(QStringLiteral("ftp://www.other.example"));
-        QCOMPARE(y, first);  // one dialog, showing the new site
-        QCOMPARE(y->lblDomain->text() + "|" + y->lblSubDomain->text(), QStringLiteral("other.example|www"));
-        QVERIFY(y->Check2->isChecked() && !y->Check1->isChecked() && !y->Option2->isChecked());
-        y->Command1_Click();
-        QCOMPARE(Value("other.example\\www", "ftp"), std::string("3"));
-        QCOMPARE(Under("bb.cc"), Names{"<no key>"});
-
-        y = Advanced(QStringLiteral("aa.bb.cc"));
-        test::Zone(*reg, "new.example", "*", 2);  // written meanwhile by another program
-        const int fills = form->FillCount();
-        y->close();
-        QCOMPARE(form->FillCount(), fills + 1);
-        QCOMPARE(form->Sites().Count(), 2u);
-        QCOMPARE(Under(""), (Names{"new.example", "other.example"}));
+        QCOMPARE(Value("bb.cc\\aa", "https") + Value("bb.cc\\aa", "http") + Value("bb.cc\\aa", "ftp"),
+                 std::string("432"));
     }
 
     void aRefusedWriteIsToldAndTheDialogCloses() {
