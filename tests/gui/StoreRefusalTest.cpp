@@ -17,31 +17,18 @@ using namespace moatgate;
 
 namespace {
 
-// Stands in for a Wine prefix's running server: it holds the lock on the server
+// Stands in for a Wine prefix's running server: holds the lock on the server
 // folder's lock file, which is how Wine tells that its server runs.
-class FakeWineServer {
-public:
-    explicit FakeWineServer(const std::string& prefix) {
-        struct stat st {};
-        ::stat(prefix.c_str(), &st);
-        char name[64];
-        std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
-                      static_cast<unsigned long long>(st.st_ino));
-        dir_ = std::filesystem::path("/tmp/.wine-" + std::to_string(::getuid())) / name;
-        std::filesystem::create_directories(dir_);
-        lock_ = std::make_unique<test::OtherProcessLock>((dir_ / "lock").string());
-    }
-    ~FakeWineServer() {
-        lock_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    bool Running() const { return lock_->Held(); }
-
-private:
-    std::filesystem::path dir_;
-    std::unique_ptr<test::OtherProcessLock> lock_;
-};
+std::unique_ptr<test::OtherProcessLock> RunWineServer(const std::string& prefix, std::filesystem::path& folder) {
+    struct stat st {};
+    ::stat(prefix.c_str(), &st);
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    folder = std::filesystem::path("/tmp/.wine-" + std::to_string(::getuid())) / name;
+    std::filesystem::create_directories(folder);
+    return std::make_unique<test::OtherProcessLock>((folder / "lock").string());
+}
 
 QString ShownPanel(const FormX& form) {
     for (const QWidget* panel : {form.pSecured, form.pSemisecure, form.pUnsecure})
@@ -69,11 +56,14 @@ class StoreRefusalTest : public QObject {
         return store;
     }
 
-    // Secure pressed on a store that refuses: one message, then the display
-    // shows what the store holds; the file is untouched.
-    void PressSecureAndExpectRefusal(RegistryApi& reg, const std::string& file, const QStringList& told) {
+    // Secure pressed on a store that refuses (damaged first by `damage`, added to
+    // its end): one message, then the display shows what the store holds; the
+    // file is untouched.
+    void PressSecureAndExpectRefusal(RegistryApi& reg, const std::string& file, const QStringList& told,
+                                     const std::string& damage = {}) {
         FormX form(reg, boxes);
         form.ShowSecurityState(ScriptPolicyState(reg), false);
+        if (!damage.empty()) test::WriteFile(file, test::ReadFile(file) + damage);
         const std::string before = test::ReadFile(file);
         boxes = {};
         QTest::mouseRelease(form.cmdSecure, Qt::LeftButton, {}, form.cmdSecure->rect().center());
@@ -104,9 +94,12 @@ private slots:
         test::WriteFile(prefix.file("system.reg"), "WINE REGISTRY Version 2\n");
         auto reg = Open({{"WINEPREFIX", prefix.path().string()}});
         QVERIFY(reg);
-        FakeWineServer server(prefix.path().string());
-        QVERIFY(server.Running());
+        std::filesystem::path folder;
+        auto server = RunWineServer(prefix.path().string(), folder);
+        QVERIFY(server->Held());
         PressSecureAndExpectRefusal(*reg, prefix.file("user.reg"), {"is in use", "wineserver -k"});
+        server.reset();
+        std::filesystem::remove_all(folder);
     }
 
     void aStoreDamagedMeanwhileIsToldWithItsLine() {
@@ -114,19 +107,9 @@ private slots:
         const std::string file = dir.file("user.reg");
         auto reg = Open({{"MOATGATE_REGISTRY", file}});
         QVERIFY(reg);
-        FormX form(*reg, boxes);
-        form.ShowSecurityState(ScriptPolicyState(*reg), false);
-        const std::string text = test::ReadFile(file) + "\n[Software\\\\Damaged] 1796554876\n\"x\"=DWORD:4\n";
-        test::WriteFile(file, text);
+        const std::string damage = "\n[Software\\\\Damaged] 1796554876\n\"x\"=DWORD:4\n", text = test::ReadFile(file) + damage;
         const auto line = std::count(text.begin(), text.end(), '\n');
-        boxes = {};
-        QTest::mouseRelease(form.cmdSecure, Qt::LeftButton, {}, form.cmdSecure->rect().center());
-        QCOMPARE(boxes.shown.size(), 1);
-        QVERIFY2(boxes.shown[0].prompt.contains(QString::fromStdString(file + ":" + std::to_string(line) + ":")),
-                 qPrintable(boxes.shown[0].prompt));
-        QCOMPARE(boxes.shown[0].title, QStringLiteral("Moatgate"));
-        QCOMPARE(test::ReadFile(file), text);
-        QCOMPARE(form.cmdSecure->text(), QStringLiteral("Secure"));
+        PressSecureAndExpectRefusal(*reg, file, {QString::fromStdString(file + ":" + std::to_string(line) + ":")}, damage);
     }
 
     // A load on a read-only store: Yes to "Raise the Moatgate?" is told one
