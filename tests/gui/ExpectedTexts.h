@@ -24,21 +24,8 @@ inline const QString kUnsecurePanelTip =
     "WARNING! Any site can run scripts or plugins on your computer without your consent or knowledge and these "
     "scripts or plugins could be used to harm your system or invade your privacy. Click the 'Secure' button "
     "adjacent to this panel to disable scripts and plugins on all but Trusted Sites.";
-inline const QString kUnsecureLabelTip =
-    "WARNING! Any site can run scripts or plugins on your computer without your consent or knowledge and these "
-    "scripts or plugins could be used to harm your system or invade your privacy. Click  for more information.";
-inline const QString kUnsecurePictureTip =
-    "WARNING! Any site can run scripts or plugins on your computer without your consent or knowledge and these "
-    "scripts or plugins could be used to harm your system or invade your privacy. Click  fore more information.";
-inline const QString kSecuredTip =
-    "All scripts and plugins will be ignored by Internet Explorer unless the site of origin is on your trusted sites "
-    "list. Click for more information.";
-inline const QString kSemisecureTip =
-    "You will be notified by Internet Explorer of any scripts or plugins that attempt to run. CAUTION  Click for "
-    "more information.";
 inline const QString kConfirmDisable =
     "The default Normal Windows Internet Security settings are not recommended. Are you sure you wish to proceed?";
-inline const QString kSecuredMessage = kSecuredPanelTip;  // the same words, told on a click
 inline const QString kSemisecureQuestion =
     "You will be notified by Internet Explorer of any scripts or plugins that attempt to run. CAUTION! Should you be "
     "typing at the time of the notification, there is a risk that your some of keystrokes could be applied to the "

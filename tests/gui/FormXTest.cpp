@@ -29,8 +29,8 @@ private slots:
         QCOMPARE(form.LVw->columnWidth(0), px(1550));
         QCOMPARE(form.LVw->columnWidth(1), px(2820));
         // Shown, the list and its last column fill the window as the resize rules say.
-        QCOMPARE(form.LVw->pos(), QPoint(px(60), px(1200)));
-        QVERIFY(Near(form.LVw->width(), px(11880 - 240)) && Near(form.LVw->height(), px(8565 - 3750)));
+        QVERIFY(form.LVw->pos() == QPoint(px(60), px(1200)) && Near(form.LVw->width(), px(11880 - 240)) &&
+                Near(form.LVw->height(), px(8565 - 3750)));
         QVERIFY(Near(form.LVw->columnWidth(2), px(11640 - 2820 - 1550 - 333)));
         QCOMPARE(form.LVw->selectionMode(), QAbstractItemView::SingleSelection);
 
@@ -40,7 +40,6 @@ private slots:
             return model->index(row, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16).toImage();
         };
         QCOMPARE(picture(1), form.ImageList11().Picture(2).pixmap(16, 16).toImage());
-        QVERIFY(picture(0) != picture(1));
         QCOMPARE(picture(0), picture(2));
         for (int i : {1, 2, 3, 4, 5, 6, 7, 9, 10}) QVERIFY2(!form.ImageList11().Picture(i).isNull(), "a picture is missing");
         QVERIFY(!(model->flags(model->index(0, 2)) & Qt::ItemIsEditable));  // rows are never edited in place

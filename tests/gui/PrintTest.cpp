@@ -143,11 +143,6 @@ private slots:
         QFile file(saved);
         QVERIFY(file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-");
         QVERIFY(!QFile::exists(dir.filePath("no.pdf")) && !QFile::exists(unwritable));
-
-        FormX bare(w.reg, w.boxes);  // no printing service at all
-        bare.cmdPrint_Click();
-        QCOMPARE(w.boxes.shown.size(), 1);
-        QCOMPARE(w.boxes.shown[0].icon, MessageBoxes::Icon::Exclamation);
     }
 };
 

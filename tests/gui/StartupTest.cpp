@@ -12,22 +12,11 @@
 
 using namespace moatgate;
 
-namespace {
-
-class FakeBrowsers : public OpenBrowsers {
-public:
-    std::vector<std::string> addresses;
-    std::vector<std::string> Addresses() override { return addresses; }
-};
-
-}  // namespace
-
 class StartupTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<MemoryStore> reg;
     test::FakeMessageBoxes boxes;
-    FakeBrowsers browsers;
     std::unique_ptr<FormX> form;
 
     void Start(PolicySet set, const QString& arguments = {}, bool withButtonKey = true) {
@@ -38,23 +27,10 @@ class StartupTest : public QObject {
         reg->RegCloseKey(test::Create(*reg, std::string(kZoneMapKey) + "\\site.example"));
         boxes = {};
         form = std::make_unique<FormX>(*reg, boxes);
-        form->SetEnvironment({&browsers, nullptr, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"}, arguments});
+        form->SetEnvironment({nullptr, nullptr, {"/opt/moatgate", "moatgate", "/opt/moatgate/moatgate"}, arguments});
     }
 
 private slots:
-    // Every address but local files, in order, duplicates kept; the first is in the box.
-    void theAddressBoxOffersWhatTheBrowsersShow() {
-        browsers.addresses = {"FILE:///C:/Windows", "https://bank.example/login", "file:///tmp", "http://news.example/",
-                              "https://bank.example/login"};
-        Start(PolicySet::Secured);
-        QVERIFY(form->Form_Load());
-        QStringList entries;
-        for (int i = 0; i < form->txtURL->count(); ++i) entries << form->txtURL->itemText(i);
-        QCOMPARE(entries, (QStringList{"https://bank.example/login", "http://news.example/", "https://bank.example/login"}));
-        QCOMPARE(form->txtURL->currentText(), entries.first());
-        browsers.addresses = {};
-    }
-
     void startupModeEndsQuietlyWhenProtected() {
         for (PolicySet set : {PolicySet::Secured, PolicySet::Prompting}) {
             Start(set, QStringLiteral("Startup"));
