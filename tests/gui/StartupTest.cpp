@@ -5,9 +5,8 @@
 #include "registry/Registry.h"
 #include "registry/ScriptPolicy.h"
 #include "registry/SettingsKeys.h"
-#include "registry/store/HiveRegistry.h"
 #include "tests/gui/ExpectedTexts.h"
-#include "tests/gui/FakeMessageBoxes.h"
+#include "tests/gui/TestWindow.h"
 #include "tests/unit/TestSupport.h"
 
 using namespace moatgate;
@@ -15,12 +14,12 @@ using namespace moatgate;
 class StartupTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<MemoryStore> reg;
+    std::unique_ptr<test::CountingStore> reg;
     test::FakeMessageBoxes boxes;
     std::unique_ptr<FormX> form;
 
     void Start(PolicySet set, const QString& arguments = {}, bool withButtonKey = true) {
-        reg = std::make_unique<MemoryStore>();
+        reg = std::make_unique<test::CountingStore>();
         reg->RegCloseKey(test::Create(*reg, std::string(kInternetZoneKey)));
         if (withButtonKey) reg->RegCloseKey(test::Create(*reg, ToolbarButtonKey()));
         WritePolicySet(*reg, set);
@@ -48,8 +47,7 @@ private slots:
 
         for (const QString& notStartup : {QStringLiteral("startup"), QStringLiteral("Startup now")}) {
             Start(PolicySet::Secured, notStartup);
-            QVERIFY(form->Form_Load());
-            QCOMPARE(form->FillCount(), 1);
+            QVERIFY2(form->Form_Load() && form->FillCount() == 1, qPrintable(notStartup));
         }
     }
 
@@ -66,9 +64,9 @@ private slots:
                  std::string("/opt/moatgate/moatgate"));
 
         Start(PolicySet::Default, {}, false);
-        reg->GetHive().ClearChanged();
+        const int changes = reg->changes;
         QVERIFY(form->Form_Load());
-        QVERIFY(!reg->GetHive().Changed());
+        QCOMPARE(reg->changes, changes);
         QCOMPARE(form->cmdSecure->text(), QStringLiteral("Secure"));
     }
 };

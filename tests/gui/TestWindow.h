@@ -13,6 +13,16 @@
 
 namespace moatgate::test {
 
+// A memory store that counts the changes it stores: a memory store forgets that
+// it changed as soon as each change is made.
+struct CountingStore : MemoryStore {
+    int changes = 0;
+    LONG FinishWrite() override {
+        changes += GetHive().Changed();
+        return MemoryStore::FinishWrite();
+    }
+};
+
 using Site = std::tuple<std::string, std::string, std::uint32_t>;  // site, protocol value, zone
 
 struct Window {
