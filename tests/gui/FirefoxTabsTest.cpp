@@ -1,7 +1,10 @@
 // The addresses of the tabs open in Firefox, as today's Firefox lays out its
 // profiles, and only while that Firefox runs.
 #include <lz4.h>
+#include <signal.h>
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include "platform/Browsers.h"
@@ -57,6 +60,22 @@ struct Home {
     std::vector<std::string> Tabs() const { return FirefoxTabs(Folders()).Addresses(); }
 };
 
+// Answers every request with one small page.
+class PageServer : public QTcpServer {
+public:
+    PageServer() {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    socket->readAll();
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 44\r\n"
+                                  "Connection: close\r\n\r\n<html><body>A page to trust.</body></html>\n");
+                    socket->disconnectFromHost();
+                });
+        });
+    }
+};
+
 }  // namespace
 
 class FirefoxTabsTest : public QObject {
@@ -92,6 +111,48 @@ private slots:
 
         // A broken session file: no addresses, no complaint.
         WriteText(h.legacy + "/old.default/sessionstore-backups/recovery.jsonlz4", "mozLz40\0garbage");
+        QVERIFY(h.Tabs().empty());
+    }
+
+    // Today's Firefox, as Debian ships it: its own profile, its own session file.
+    void aRealFirefoxWithAPageOpen() {
+        const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
+        if (firefox.isEmpty()) QSKIP("Debian's firefox-esr is not installed (scripts/deps.sh --all installs it)");
+        PageServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        const QString url = QStringLiteral("http://127.0.0.1:%1/page.html").arg(server.serverPort());
+        Home h;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), h.home);
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        env.insert(QStringLiteral("MOZ_CRASHREPORTER_DISABLE"), QStringLiteral("1"));
+        // A first run makes the profile; the second, with the session saved often, opens the page.
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(firefox, {QStringLiteral("--headless"), QStringLiteral("--screenshot"),
+                              h.home + QStringLiteral("/shot.png"), QStringLiteral("about:blank")});
+        QVERIFY(first.waitForFinished(120000));
+        QSettings profiles(h.config + QStringLiteral("/profiles.ini"), QSettings::IniFormat);
+        QString profile;
+        for (const QString& group : profiles.childGroups())
+            if (group.startsWith(QStringLiteral("Install"))) profile = profiles.value(group + "/Default").toString();
+        QVERIFY2(!profile.isEmpty(), "no install default in profiles.ini");
+        WriteText(h.config + "/" + profile + "/user.js", "user_pref(\"browser.sessionstore.interval\", 500);\n");
+
+        QProcess browser;
+        browser.setProcessEnvironment(env);
+        browser.start(firefox, {QStringLiteral("--headless"), url});
+        QVERIFY(browser.waitForStarted());
+        std::vector<std::string> seen;
+        for (QDeadlineTimer deadline(90000); !deadline.hasExpired();) {
+            QTest::qWait(500);  // serves the page meanwhile
+            seen = h.Tabs();
+            if (std::find(seen.begin(), seen.end(), url.toStdString()) != seen.end()) break;
+        }
+        QVERIFY2(std::find(seen.begin(), seen.end(), url.toStdString()) != seen.end(),
+                 qPrintable(QString::number(seen.size()) + " other tabs seen"));
+        ::kill(static_cast<pid_t>(browser.processId()), SIGKILL);  // even a crash leaves nothing to offer
+        QVERIFY(browser.waitForFinished(30000));
         QVERIFY(h.Tabs().empty());
     }
 };
