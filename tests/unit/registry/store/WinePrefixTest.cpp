@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "registry/store/StoreLocation.h"
 #include "registry/store/WinePrefix.h"
@@ -49,15 +49,12 @@ TEST(WinePrefix, TheServerIsLookedForUnderThePrefixOwnersUidAndInDebiansFolder) 
         owner = 4242;
     }
     const std::string own = tmp.file(".wine-" + std::to_string(owner) + "/" + ServerName(prefix));
-    const std::vector<std::string> folders = WineServerFolders(prefix, tmp.path().string());
-    EXPECT_NE(std::find(folders.begin(), folders.end(), own), folders.end());
     auto running = [&] { return WineServerRunning(prefix, tmp.path().string()); };
     EXPECT_FALSE(running());
-    {
-        LockHolder server(own + "/lock");
-        ASSERT_TRUE(server.Held());
-        EXPECT_TRUE(running());
-    }
+    std::optional<LockHolder> server(own + "/lock");
+    ASSERT_TRUE(server->Held());
+    EXPECT_TRUE(running());
+    server.reset();
     EXPECT_FALSE(running());  // the lock file stays, unlocked
 
     // Debian's Wine keeps it in a folder of its own, named in the prefix.
@@ -72,12 +69,9 @@ TEST(WinePrefix, ALinkToAPrefixsUserRegIsGuardedAsThatPrefix) {
     const std::filesystem::path prefix = dir.path() / "prefix", other = dir.path() / "elsewhere";
     std::filesystem::create_directories(prefix);
     std::filesystem::create_directories(other);
-    for (const auto& file : {prefix / "system.reg", prefix / "user.reg", other / "plain.reg"})
-        WriteFile(file.string(), "WINE REGISTRY Version 2\n");
+    for (const auto& file : {prefix / "system.reg", prefix / "user.reg", other / "plain.reg"}) WriteFile(file, "");
     std::filesystem::create_symlink(prefix / "user.reg", other / "user.reg");
     const std::string real = std::filesystem::canonical(prefix).string(), link = (other / "user.reg").string();
-    EXPECT_EQ(WinePrefixOf(link), real);
-    EXPECT_EQ(WinePrefixOf((prefix / "user.reg").string()), real);
     EXPECT_EQ(GuardedPrefixes({link, ""}), std::vector<std::string>{real});
     // Named as a prefix of its own (WINEPREFIX) and leading into another: both count.
     EXPECT_EQ(GuardedPrefixes({link, other.string()}), (std::vector<std::string>{other.string(), real}));
