@@ -73,23 +73,19 @@ LONG EnumKey(RegistryApi& reg, HKEY k, DWORD i, DWORD cap, DWORD& cch, std::stri
 TYPED_TEST(StoreContract, NamesIgnoreCaseKeepTheirFirstSpellingAndMayEndInASeparator) {
     RegistryApi& reg = *this->store;
     HKEY k = Create(reg, "Software\\MoatTest\\CaseKey");
-    ASSERT_NE(k, 0u);
     ASSERT_EQ(SetDword(reg, k, "Http", 2), 0);
     ASSERT_EQ(SetDword(reg, k, "HTTP", 4), 0);  // the same value
+    ASSERT_EQ(SetDword(reg, k, "*", 2), 0);
     reg.RegCloseKey(k);
     HKEY again = 0;
     ASSERT_EQ(reg.RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\moattest\\casekey\\", 0, 0x3F, &again), 0);
-    EXPECT_EQ(ValueNames(reg, again), std::vector<std::string>{"Http"});
-    EXPECT_EQ(Query(reg, again, "http"), Dw(4));
+    EXPECT_EQ(ValueNames(reg, again), (std::vector<std::string>{"*", "Http"}));
+    EXPECT_EQ(Query(reg, again, "http") + Query(reg, again, "*"), Dw(4) + Dw(2));
     EXPECT_TRUE(SubkeyNames(reg, again).empty());  // no empty-named subkey
-    ASSERT_EQ(SetDword(reg, again, "*", 2), 0);
     reg.RegCloseKey(again);
     HKEY parent = Open(reg, "software\\MOATTEST");
     EXPECT_EQ(SubkeyNames(reg, parent), std::vector<std::string>{"CaseKey"});
     reg.RegCloseKey(parent);
-    HKEY plain = Open(reg, "Software\\MoatTest\\CaseKey");
-    EXPECT_EQ(Query(reg, plain, "*"), Dw(2));
-    reg.RegCloseKey(plain);
 }
 
 TYPED_TEST(StoreContract, OpenNeverCreatesCreateMakesTheWholePath) {
@@ -98,7 +94,6 @@ TYPED_TEST(StoreContract, OpenNeverCreatesCreateMakesTheWholePath) {
     EXPECT_EQ(reg.RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\MoatTest\\Missing", 0, 0x3F, &k), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(k, 0u);
     EXPECT_EQ(reg.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\MoatTest\\Missing", &k), ERROR_FILE_NOT_FOUND);
-    EXPECT_NE(reg.RegOpenKeyA(HKEY_CURRENT_USER, "Software\\MoatTest", &k), 0);
     for (const auto& [path, disposition] : {std::pair{"Software\\MoatTest\\A\\B\\C", REG_CREATED_NEW_KEY},
                                             std::pair{"software\\moattest\\a\\b\\c", REG_OPENED_EXISTING_KEY}}) {
         DWORD got = 0;
@@ -143,19 +138,16 @@ TYPED_TEST(StoreContract, EnumerationEndsWith259AndVisitsEveryKeyInOrder) {
 TYPED_TEST(StoreContract, DeleteKeyRefusesSubkeysAndTakesItsValues) {
     RegistryApi& reg = *this->store;
     HKEY k = Create(reg, "Software\\MoatTest\\Del\\Child");
-    ASSERT_EQ(SetDword(reg, k, "x", 1), 0);
     reg.RegCloseKey(k);
-    HKEY parent = Create(reg, "Software\\MoatTest\\Del");
-    ASSERT_EQ(SetDword(reg, parent, "kept", 1), 0);
-    reg.RegCloseKey(parent);
-
+    k = Create(reg, "Software\\MoatTest\\Del");
+    ASSERT_EQ(SetDword(reg, k, "kept", 1), 0);
+    reg.RegCloseKey(k);
     EXPECT_NE(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\MoatTest\\Del"), 0);
     EXPECT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\MoatTest\\Del\\Child"), 0);
     EXPECT_NE(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\MoatTest\\Del\\Child"), 0);  // gone
     EXPECT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "software\\moattest\\del\\"), 0);
     k = Create(reg, "Software\\MoatTest\\Del");
     EXPECT_TRUE(ValueNames(reg, k).empty());
-    EXPECT_TRUE(SubkeyNames(reg, k).empty());
     reg.RegCloseKey(k);
     EXPECT_NE(reg.RegDeleteKeyA(HKEY_CURRENT_USER, ""), 0);  // never the root
 }
@@ -163,15 +155,12 @@ TYPED_TEST(StoreContract, DeleteKeyRefusesSubkeysAndTakesItsValues) {
 TYPED_TEST(StoreContract, ClosedNeverOpenedAndDeletedHandlesFail) {
     RegistryApi& reg = *this->store;
     HKEY k = Create(reg, "Software\\MoatTest\\H");
-    ASSERT_EQ(SetDword(reg, k, "x", 1), 0);
     EXPECT_EQ(reg.RegCloseKey(k), 0);
     EXPECT_NE(reg.RegCloseKey(k), 0);
-    DWORD type = 0, cb = 0, cch = 0;
-    EXPECT_NE(reg.RegQueryValueExA(k, "x", nullptr, &type, nullptr, &cb), 0);
+    DWORD cch = 0;
     for (const HKEY bad : {k, HKEY{0}, HKEY{0x4242}}) EXPECT_NE(SetDword(reg, bad, "y", 1), 0) << bad;
     const LONG s = EnumKey(reg, 0, 0, 16, cch);
-    EXPECT_NE(s, 0);
-    EXPECT_NE(s, ERROR_NO_MORE_ITEMS);
+    EXPECT_TRUE(s != 0 && s != ERROR_NO_MORE_ITEMS) << s;
     // A handle whose key was deleted under it fails instead of writing elsewhere.
     HKEY doomed = Create(reg, "Software\\MoatTest\\Doomed");
     ASSERT_EQ(reg.RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\MoatTest\\Doomed"), 0);
@@ -180,29 +169,27 @@ TYPED_TEST(StoreContract, ClosedNeverOpenedAndDeletedHandlesFail) {
     EXPECT_EQ(Open(reg, "Software\\MoatTest\\Doomed"), 0u);
 }
 
+// Strings are read up to their first zero (a terminator may have been added); the same bytes written again with
+// another type take that type.
 TYPED_TEST(StoreContract, DataIsKeptAsTheProgramReliesOnIt) {
     RegistryApi& reg = *this->store;
     HKEY k = Create(reg, "Software\\MoatTest\\Data");
-    const std::string utf8 = "b\xc3\xbc" "cher \xe4\xb8\xad";
-    // Strings are read up to their first zero (a terminator may have been added).
     const struct {
         const char* name;
         DWORD type;
         std::string written, read;
     } rows[] = {
-        {"dw", REG_DWORD, Dw(0xFFFFFFFFu), Dw(0xFFFFFFFFu)},
-        {"bin", REG_BINARY, std::string("\0\0\x01\0", 4), std::string("\0\0\x01\0", 4)},
-        {"empty", REG_BINARY, "", ""},
-        {"emptysz", REG_SZ, "", ""},
-        {"sz", REG_SZ, "abc", "abc"},
-        {"nul", REG_SZ, std::string("ab\0cd", 5), "ab"},
-        {"utf8", REG_SZ, utf8, utf8},
+        {"dw", REG_DWORD, Dw(0xFFFFFFFFu), Dw(0xFFFFFFFFu)}, {"bin", REG_BINARY, Dw(0x10000), Dw(0x10000)},
+        {"empty", REG_BINARY, "", ""},  {"emptysz", REG_SZ, "", ""}, {"nul", REG_SZ, std::string("ab\0cd", 5), "ab"},
+        {"utf8", REG_SZ, "b\xc3\xbc" "cher \xe4\xb8\xad", "b\xc3\xbc" "cher \xe4\xb8\xad"},
+        {"dw", REG_BINARY, Dw(2), Dw(2)}, {"dw", REG_DWORD, Dw(2), Dw(2)},
+        {"s", REG_SZ, "%TEMP%", "%TEMP%"}, {"s", REG_EXPAND_SZ, "%TEMP%", "%TEMP%"},
     };
-    for (const auto& r : rows) ASSERT_EQ(SetBytes(reg, k, r.name, r.type, r.written), 0) << r.name;
     for (const auto& r : rows) {
+        ASSERT_EQ(SetBytes(reg, k, r.name, r.type, r.written), 0) << r.name;
         DWORD type = 0;
         const std::string got = Query(reg, k, r.name, &type);
-        EXPECT_EQ(r.type == REG_SZ ? UpToZero(got) : got, r.read) << r.name;
+        EXPECT_EQ(r.type == REG_DWORD || r.type == REG_BINARY ? got : UpToZero(got), r.read) << r.name;
         EXPECT_EQ(type, r.type) << r.name;
     }
     // A buffer that is too small gets 234 and the size needed.
@@ -213,15 +200,6 @@ TYPED_TEST(StoreContract, DataIsKeptAsTheProgramReliesOnIt) {
     EXPECT_EQ(reg.RegDeleteValueA(k, "bin"), 0);
     EXPECT_EQ(reg.RegDeleteValueA(k, "bin"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Query(reg, k, "bin"), "<status 2>");
-    // The same bytes written again with another type take that type.
-    ASSERT_EQ(SetBytes(reg, k, "dw", REG_BINARY, Dw(2)), 0);
-    ASSERT_EQ(SetBytes(reg, k, "dw", REG_DWORD, Dw(2)), 0);
-    ASSERT_EQ(SetBytes(reg, k, "s", REG_SZ, "%TEMP%"), 0);
-    ASSERT_EQ(SetBytes(reg, k, "s", REG_EXPAND_SZ, "%TEMP%"), 0);
-    EXPECT_EQ(Query(reg, k, "dw", &type), Dw(2));
-    EXPECT_EQ(type, REG_DWORD);
-    EXPECT_EQ(UpToZero(Query(reg, k, "s", &type)), "%TEMP%");
-    EXPECT_EQ(type, REG_EXPAND_SZ);
     reg.RegCloseKey(k);
 }
 
@@ -232,103 +210,65 @@ TYPED_TEST(StoreContract, LongNamesAreAnsweredWith234AndEnumeratedWhole) {
     std::string u128, u200;  // 128 and 200 two-byte letters
     for (int i = 0; i < 200; ++i) (i < 128 ? u128 : u200) += "\xc3\xbc";
     u200.insert(0, u128);
-    const std::string n200(200, 'n'), bytes(300, 'd');
+    const std::string n200(200, 'n');
     HKEY k = Create(reg, "Software\\MoatTest\\Long");
-    ASSERT_NE(k, 0u);
     for (const std::string& n : {u200, n200, u128}) {
         reg.RegCloseKey(Create(reg, n, k));
-        ASSERT_EQ(SetBytes(reg, k, n, REG_BINARY, bytes), 0);
+        ASSERT_EQ(SetBytes(reg, k, n, REG_SZ, n), 0);
     }
     const std::vector<std::string> all{n200, u128, u200};
     EXPECT_EQ(SubkeyNames(reg, k), all);
     EXPECT_EQ(ValueNames(reg, k), all);
     std::string name, got;
-    DWORD type = 0, cch = 0;
-    ASSERT_TRUE(ValueAt(reg, k, 2, name, got, &type));
-    EXPECT_EQ(name + got, u200 + bytes);
-    EXPECT_EQ(type, REG_BINARY);
+    ASSERT_TRUE(ValueAt(reg, k, 2, name, got));
+    EXPECT_EQ(name + UpToZero(got), u200 + u200);
     const struct {
         DWORD index, cap;
         LONG status;
         DWORD size;  // 0: not looked at
     } rows[] = {{0, 64, ERROR_MORE_DATA, 200}, {0, 200, ERROR_MORE_DATA, 0},  // no room for the terminator
                 {0, 256, 0, 200}, {1, 256, ERROR_MORE_DATA, 256}, {2, 256, ERROR_MORE_DATA, 400}};
+    DWORD cch = 0, cb = 1024;
     for (const auto& r : rows) {
         EXPECT_EQ(EnumKey(reg, k, r.index, r.cap, cch), r.status) << r.index << " " << r.cap;
         EXPECT_EQ(r.size ? cch : 0u, r.size) << r.index << " " << r.cap;
     }
     char buf[64];
-    unsigned char data[512];
-    DWORD cb = sizeof data;
+    unsigned char data[1024];
     cch = sizeof buf;
     EXPECT_EQ(reg.RegEnumValueA(k, 0, buf, &cch, nullptr, nullptr, data, &cb), ERROR_MORE_DATA);
     EXPECT_EQ(cch, 200u);
-    std::vector<std::string> visited;
-    ForEachKeyBelow(reg, k, [&](HKEY, const std::string& path) { visited.push_back(path); });
-    EXPECT_EQ(visited, all);
     reg.RegCloseKey(k);
 }
 
+// A cut sequence, a surrogate half at either end of their range, too long a name.
 TYPED_TEST(StoreContract, UnrepresentableNamesFailInsteadOfBeingAltered) {
     RegistryApi& reg = *this->store;
-    HKEY k = 0;
-    for (const std::string& bad : {std::string("Software\\bad\xff"), "Software\\" + std::string(256, 'k')})
-        EXPECT_NE(reg.RegCreateKeyExA(HKEY_CURRENT_USER, bad, 0, "", 0, 0x3F, nullptr, &k, nullptr), 0);
-    k = Create(reg, "Software\\MoatTest\\" + std::string(255, 'k'));  // the longest name there is
+    HKEY k = Create(reg, "Software\\MoatTest\\" + std::string(255, 'k'));  // the longest name there is
     EXPECT_NE(k, 0u);
     reg.RegCloseKey(k);
+    for (const std::string& bad : {std::string("Software\\bad\xff"), "Software\\" + std::string(256, 'k')})
+        EXPECT_NE(reg.RegCreateKeyExA(HKEY_CURRENT_USER, bad, 0, "", 0, 0x3F, nullptr, &k, nullptr), 0);
+    EXPECT_EQ(Open(reg, "Software\\bad\xff"), 0u);
     k = Create(reg, "Software\\MoatTest\\Names");
-    // A cut sequence, and a surrogate half at either end of their range.
     for (const char* bad : {"bad\xc3", "bad\xed\xa0\x80", "bad\xed\xbf\xbf"}) EXPECT_NE(SetDword(reg, k, bad, 1), 0);
     EXPECT_NE(SetBytes(reg, k, "badtext", REG_SZ, "\xff\xfe"), 0);
     EXPECT_TRUE(ValueNames(reg, k).empty());
     reg.RegCloseKey(k);
-    EXPECT_EQ(Open(reg, "Software\\bad\xff"), 0u);
 }
 
+// Greek, the euro sign, and the code points at each edge of UTF-8's lengths.
 TYPED_TEST(StoreContract, NamesOutsideTheAnsiCodePageSurvive) {
     RegistryApi& reg = *this->store;
     const std::string keyName = "b\xc3\xbc" "cher \xe4\xb8\xad\xe6\x96\x87 \xf0\x9f\x8c\x8d";
-    const std::string valueName = "\xd0\xb7\xd0\xbe\xd0\xbd\xd0\xb0 \xf0\x9f\x98\x80";
-    // Greek, the euro sign, and the code points at each edge of UTF-8's lengths.
     const std::string text = "\xce\xb1\xce\xb2\xce\xb3 \xe2\x82\xac \x7f \xc2\x80 \xdf\xbf \xe0\xa0\x80 \xef\xbf\xbd "
                              "\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf";
-    HKEY k = Create(reg, "Software\\MoatTest\\Intl\\" + keyName);
-    ASSERT_NE(k, 0u);
-    ASSERT_EQ(SetBytes(reg, k, valueName, REG_SZ, text), 0);
-    reg.RegCloseKey(k);
-    HKEY parent = Open(reg, "Software\\MoatTest\\Intl");
-    EXPECT_EQ(SubkeyNames(reg, parent), std::vector<std::string>{keyName});
-    reg.RegCloseKey(parent);
-    k = Open(reg, "Software\\MoatTest\\Intl\\" + keyName);
-    EXPECT_EQ(ValueNames(reg, k), std::vector<std::string>{valueName});
-    EXPECT_EQ(UpToZero(Query(reg, k, valueName)), text);
-    reg.RegCloseKey(k);
-}
-
-// Names compare by Wine's case table, one UTF-16 unit at a time: letters whose Unicode mappings lead into
-// another letter (U+0130 to i, Kelvin to k, U+017F to S) stay apart; a pair keeps its first spelling, last data.
-TYPED_TEST(StoreContract, NamesThatOnlyLookAlikeStayApart) {
-    RegistryApi& reg = *this->store;
-    const std::vector<std::string> created = {"i", "I", "\xc4\xb0", "s", "\xc5\xbf", "k", "\xe2\x84\xaa",
-                                              "\xd0\xb6", "\xd0\x96", "\xc3\xbf", "\xc5\xb8"};
-    // Wine's order: by the lower-case units.
-    const std::vector<std::pair<std::string, std::uint32_t>> expected = {
-        {"i", 1}, {"k", 5}, {"s", 3}, {"\xc3\xbf", 10}, {"\xc4\xb0", 2}, {"\xc5\xbf", 4}, {"\xd0\xb6", 8},
-        {"\xe2\x84\xaa", 6}};
-    HKEY k = Create(reg, "Software\\MoatTest\\LookAlike");
-    ASSERT_NE(k, 0u);
-    for (std::uint32_t i = 0; i < created.size(); ++i) {
-        ASSERT_EQ(SetDword(reg, k, created[i], i), 0) << created[i];
-        reg.RegCloseKey(Create(reg, created[i], k));
-    }
-    std::vector<std::string> names;
-    for (const auto& [name, data] : expected) {
-        names.push_back(name);
-        EXPECT_EQ(Query(reg, k, name), Dw(data)) << name;
-    }
-    EXPECT_EQ(ValueNames(reg, k), names);
-    EXPECT_EQ(SubkeyNames(reg, k), names);
+    reg.RegCloseKey(Create(reg, "Software\\MoatTest\\Intl\\" + keyName));
+    HKEY k = Open(reg, "Software\\MoatTest\\Intl");
+    ASSERT_EQ(SetBytes(reg, k, text, REG_SZ, text), 0);
+    EXPECT_EQ(SubkeyNames(reg, k), std::vector<std::string>{keyName});
+    EXPECT_EQ(ValueNames(reg, k), std::vector<std::string>{text});
+    EXPECT_EQ(UpToZero(Query(reg, k, text)), text);
     reg.RegCloseKey(k);
 }
 
