@@ -18,9 +18,7 @@ void ExpectSame(const List& list, const std::vector<int>& model) {
     ASSERT_EQ(list.size(), model.size());
     EXPECT_EQ(list.empty(), model.empty());
     EXPECT_TRUE(std::equal(list.begin(), list.end(), model.begin(), model.end()));
-    EXPECT_TRUE(std::equal(list.rbegin(), list.rend(), model.rbegin(), model.rend()));
-    // By index in order, backwards, and jumping about.
-    for (std::size_t i = 0; i < model.size(); ++i) ASSERT_EQ(list[i], model[i]) << i;
+    // By index backwards, and jumping about.
     for (std::size_t i = model.size(); i-- > 0;) ASSERT_EQ(list[i], model[i]) << i;
     for (std::size_t i = 0; i < model.size(); i += 7) ASSERT_EQ(list[model.size() - 1 - i], model[model.size() - 1 - i]);
     for (int probe : {-1, 0, 17, 500, 999, 1001}) {

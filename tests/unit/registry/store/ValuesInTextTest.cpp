@@ -77,19 +77,16 @@ TEST(ValuesInText, ValuesNotYetReadSurviveSavesThatMoveAndRenumberTheirText) {
         ASSERT_TRUE(key.ValuesInText()) << i;
         const std::vector<std::string> got = Described(key.values());
         ASSERT_EQ(got.size(), 2u) << i;
-        EXPECT_EQ(got[0], "v=4:0" + std::to_string(i % 10) + "000000") << i;
-        EXPECT_EQ(got[1].substr(0, 4), "w=1:") << i;
+        EXPECT_EQ(got[0] + got[1].substr(0, 4), "v=4:0" + std::to_string(i % 10) + "000000w=1:") << i;
     }
     Hive again;  // what was saved reads back the same
-    FileLayout againLayout;
-    ASSERT_TRUE(LoadRegistryText(saved, again, againLayout, error)) << error.message;
+    ASSERT_TRUE(LoadRegistryText(saved, again, layout, error)) << error.message;
     EXPECT_EQ(Described(Key(again, u"K\\k100003").values()), Described(Key(hive, u"K\\k100003").values()));
-    EXPECT_EQ(SaveRegistryText(again, againLayout), saved);
+    EXPECT_EQ(SaveRegistryText(again, layout), saved);
 }
 
-// Values enumerated from the text are what the key gives once it has read them (or else the key reads them);
-// the peek gives a key's values exactly, or declines.
-TEST(ValuesInText, EnumeratedAndPeekedValuesAreTheKeysOwn) {
+// Values enumerated from the text (the peek at a key not yet read) are what the key gives once it has read them.
+TEST(ValuesInText, EnumeratedValuesAreTheKeysOwn) {
     const std::vector<std::string> blocks = {
         "\"b\"=dword:00000002\n\"a\"=dword:00000001\n\"A\"=\"three\"\n",           // out of order, a name twice
         "\"a\"=dword:00000001\n\"bad\"=dword:zz\n\"c\"=\"3\"\n",                   // a line left out
@@ -99,12 +96,11 @@ TEST(ValuesInText, EnumeratedAndPeekedValuesAreTheKeysOwn) {
         "\"8\"=dword:8\n\"9\"=dword:9\n",  // more than a few
     };
     TempDir dir;
-    const std::string path = dir.file("user.reg");
     for (const std::string& block : blocks) {
         SCOPED_TRACE(block);
-        WriteFile(path, "WINE REGISTRY Version 2\n[K] 1796554876\n" + block + "[L] 1796554876\n\"z\"=dword:1\n");
+        WriteFile(dir.file("user.reg"), "WINE REGISTRY Version 2\n[K] 1796554876\n" + block + "[L] 1796554876\n\"z\"=dword:1\n");
         std::string error, name, data;
-        auto store = FileStore::Open(path, error);
+        auto store = FileStore::Open(dir.file("user.reg"), error);
         ASSERT_TRUE(store) << error;
         HKEY k = 0;
         ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "K", &k), 0);
@@ -118,14 +114,6 @@ TEST(ValuesInText, EnumeratedAndPeekedValuesAreTheKeysOwn) {
         }
         EXPECT_EQ(enumerated, queried);
         EXPECT_EQ(enumerated.size(), Key(store->GetHive(), u"K").values().size());
-
-        Hive hive;
-        FileLayout layout;
-        ParseError parseError;
-        LoadRegistryText("WINE REGISTRY Version 2\n[K]\n" + block, hive, layout, parseError);
-        std::vector<HiveValue> peeked{HiveValue{u"left over", REG_SZ, {1, 2, 3}}};
-        if (!hive.PeekValues(Key(hive, u"K"), peeked)) continue;
-        EXPECT_EQ(Described(peeked), Described(Key(hive, u"K").values()));
     }
 }
 
