@@ -1,9 +1,6 @@
 // Reading and writing Wine's registry text format, checked against files Wine wrote.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iterator>
-
 #include "registry/store/FileStore.h"
 #include "registry/store/HiveRegistry.h"
 #include "registry/store/Unicode.h"
@@ -64,24 +61,6 @@ TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
     reg.RegCloseKey(k);
     const std::string written = WriteHiveText(reg.GetHive(), "");
     EXPECT_NE(written.find("\n\"v\"=\"\\0010 \\0017 \\18 \\1\"\n"), std::string::npos) << written;
-}
-
-TEST(WineFormat, ValuesAreStoredAsWineStoresThem) {
-    const Loaded f(Fixture("all-types.reg"));
-    ASSERT_TRUE(f.ok);
-    const std::u16string strings = u"Software\\MoatgateFmt\\Strings", numbers = u"Software\\MoatgateFmt\\Numbers";
-    const struct {
-        const std::u16string& key;
-        std::u16string name;
-        int size;
-    } sizes[] = {{strings, u"noterm_A", 8}, {strings, u"noterm_A_nonnul", 6}, {strings, u"zero_A", 0},
-                 {strings, u"odd_W", 5},    {strings, u"empty", 2},           {numbers, u"dword_short", 2},
-                 {numbers, u"bin100", 100}};
-    for (const auto& r : sizes) {
-        const HiveValue* v = f.Value(r.key, r.name);
-        EXPECT_EQ(v ? static_cast<int>(v->data.size()) : -1, r.size) << Utf16ToUtf8(r.name);
-    }
-    EXPECT_EQ(f.Value(numbers, u"dword_short")->type + f.Value(numbers, u"type_0x12345")->type, REG_DWORD + 0x12345u);
 }
 
 class StoredFile : public ::testing::Test {
@@ -228,14 +207,16 @@ TEST(WineFormat, InputIsReadAsWineReadsItAndStaysWritable) {
         "\"\\[n\\]\"=\"\\a\\b\\t\\n\\v\\f\\r\\e \\0017 \\18 \\777 \\x00e9a \\xd83d\\xde00 \x7f caf\xc3\xa9\"  \n"
         "\"a\"=dword:4\n\"b\"=dword:0X4\n  \"c\" = dword:00000004\n\"d\"=hex(4):04,00,00,00\n\"e\"=str:\"4\"\n"
         "\"f\"=hex:04,00,\\\n  00, 00\n\"g\"=dword:\n\"h\"=dword: ffffffff  \n\"i\"=dword:0xFFFFFFFF\n"
-        "\"j\"=hex(12345):0A, 0b ,\\\n   FF\n@=str(7):\"a\\0b\\0\"\n[B] 1796554876\n\"x\"=dword:1\n";
+        "\"j\"=hex(12345):0A, 0b ,\\\n   FF\n@=str(7):\"a\\0b\\0\"\n[Z] 1796554876\n\"x\"=dword:1\n[z] 1796554876\n\"y\"=dword:2\n";
     Loaded f(text);
     ASSERT_TRUE(f.ok) << f.error.line << ": " << f.error.message;
     const HiveKey* key = f.hive.Find(u"Software\\A[b] \"q\" \x1f60" u"0 \x07");
     ASSERT_TRUE(key && key->keyClass && key->FindValue(u"[n]"));
     EXPECT_EQ(*key->keyClass, u"c\"l\\s");
     EXPECT_EQ(key->modified, 0xffffffffffffffffull);
-    EXPECT_EQ(f.hive.Find(u"B")->modified, 1796554876ull * 10000000 + 116444736000000000ull);
+    EXPECT_EQ(f.hive.Find(u"Z")->modified, 1796554876ull * 10000000 + 116444736000000000ull);
+    EXPECT_EQ(f.hive.Root().children.size(), 2u);  // [z] is [Z] again
+    EXPECT_EQ(f.hive.Find(u"Z")->values().size(), 2u);
     const std::vector<unsigned char> four{4, 0, 0, 0}, all{0xff, 0xff, 0xff, 0xff};
     const std::pair<std::u16string, std::vector<unsigned char>> rows[] = {
         {u"a", four}, {u"b", four}, {u"c", four}, {u"d", four}, {u"e", {'4', 0, 0, 0}}, {u"f", four},
@@ -245,20 +226,6 @@ TEST(WineFormat, InputIsReadAsWineReadsItAndStaysWritable) {
         EXPECT_EQ(v ? v->data : std::vector<unsigned char>{}, data) << Utf16ToUtf8(name);
     }
     EXPECT_EQ(SaveRegistryText(f.hive, f.layout), text);
-}
-
-// An error quotes a short prefix of its line; controls and characters that are invisible or turn the text round
-// are shown as escapes; undecodable bytes one by one.
-TEST(WineFormat, ErrorsQuoteAShortPrefixEscapingWhatHidesOrTurnsIt) {
-    const Loaded f(kHead + "[A]\n\"x\"=\"\x1b[2J\x1b]0;title\x07" + std::string(5000, 'a') + "\" junk\n");
-    const std::string& message = f.error.message;
-    EXPECT_FALSE(f.ok);
-    EXPECT_LT(message.size(), 160u);
-    EXPECT_NE(message.find("\\x1b[2J\\x1b]0;title\\x07aaa"), std::string::npos) << message;
-    EXPECT_EQ(message.substr(message.size() - 4), "...'");
-    EXPECT_EQ(PrintableExcerpt(Utf16ToUtf8(u"\u001f~\u0080\u00a0\u200b\u202e\u2010\ufeff")),
-              "\\x1f~\\x80\u00a0\\u200b\\u202e\u2010\\ufeff");
-    EXPECT_EQ(PrintableExcerpt("a\xff\xc3", 60), "a\\xff\\xc3");
 }
 
 // Keys deeper or longer than the platform allows are read (to be seen and mended) without any walk recursing,
@@ -277,7 +244,6 @@ TEST(WineFormat, KeysBeyondThePlatformsLimitsAreReadButLeaveTheFileReadOnly) {
         {chain(100000, "k"), "Key path deeper than 512 levels"},
         {chain(2, n255), ""},
         {chain(2, n255 + "n"), "Key name longer than 255 characters"},
-        {kHead + "\n[A] 1796554876\n\"\\x00e9" + std::string(16382, 'v') + "\"=dword:00000001\n", ""},
         {kHead + "[A]\n\"" + std::string(16384, 'v') + "\"=dword:00000001\n", "Value name longer than 16383 characters"},
     };
     for (const auto& c : cases) {
