@@ -13,6 +13,7 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "registry/NewStore.h"
 #include "registry/Registry.h"
@@ -85,17 +86,13 @@ TEST_F(FileStoreTest, ANewStoreIsSeededPrivateAndWineReadable) {
     const std::string text = ReadFile(path);  // no #arch: a prefix of either kind takes it
     EXPECT_TRUE(text.rfind("WINE REGISTRY Version 2\n", 0) == 0 && !Has(text, "#arch")) << text.substr(0, 100);
     const std::string button = std::string(kBrowserExtensionsKey) + "\\" + std::string(kToolbarButtonId);
-    const struct {
-        std::string_view key;
-        const char* name;
-        std::string_view value;
-    } seeded[] = {
+    const std::tuple<std::string_view, const char*, std::string_view> seeded[] = {
         {kProtocolDefaultsKey, "http", "3"},   {kProtocolDefaultsKey, "https", "3"}, {kProtocolDefaultsKey, "ftp", "3"},
         {kProtocolDefaultsKey, "file", "3"},   {kProtocolDefaultsKey, "@ivt", "1"},  {kInternetZoneKey, "1400", "0"},
         {kInternetZoneKey, "1A00", "131072"},  {kInternetZoneKey, "1E05", "65536"},  {button, "ButtonText", "Moatgate"},
         {button, "CLSID", kToolbarButtonClsid}, {button, "Default Visible", "Yes"},
     };
-    for (const auto& s : seeded) EXPECT_EQ(Get(*store, s.name, s.key), s.value) << s.key << " " << s.name;
+    for (const auto& [key, name, value] : seeded) EXPECT_EQ(Get(*store, name, key), value) << key << " " << name;
     DWORD type = 0;
     HKEY k = 0;
     ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, std::string(kInternetZoneKey), &k), 0);
@@ -145,7 +142,6 @@ TEST_F(FileStoreTest, AFileReadInPartIsShownButNeverWritten) {
     EXPECT_EQ(store->UnwritableReason(), where);
     EXPECT_EQ(Get(*store, "ok", "Software\\X"), "1");
     WriteRegistryValue(*store, HKEY_CURRENT_USER, "Software\\X", "ok", std::int64_t{2}, REG_DWORD);
-    EXPECT_EQ(store->LastErrorText(), where);
     const std::string refused = store->TakeRefusedWrite();
     EXPECT_PRED2(Has, refused, where);
     EXPECT_PRED2(Has, refused, "Mend that line");
@@ -309,7 +305,6 @@ TEST_F(FileStoreTest, ASaveThatFailsOnAFullDiskFailsTheCall) {
         }
         const std::string refused = store->TakeRefusedWrite();
         EXPECT_PRED2(Has, refused, "cannot write " + path + ": " + failing + ": No space left on device");
-        EXPECT_PRED2(Has, refused, "Check that the disk has room");
         EXPECT_EQ(ReadFile(path), before);
         EXPECT_EQ(Files(), onlyStore);
         EXPECT_EQ(Query(*store, k, "x") + Query(*store, k, "y"), "<status 2><status 2>");  // nothing unstored shown
