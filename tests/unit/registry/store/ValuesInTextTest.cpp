@@ -88,8 +88,9 @@ TEST(ValuesInText, ValuesNotYetReadSurviveSavesThatMoveAndRenumberTheirText) {
 // Values enumerated from the text (the peek at a key not yet read) are what the key gives once it has read them.
 TEST(ValuesInText, EnumeratedValuesAreTheKeysOwn) {
     const std::vector<std::string> blocks = {
-        "\"b\"=dword:00000002\n\"a\"=dword:00000001\n\"A\"=\"three\"\n",           // out of order, a name twice
-        "\"a\"=dword:00000001\n\"bad\"=dword:zz\n\"c\"=\"3\"\n",                   // a line left out
+        "\"b\"=dword:00000002\n\"a\"=dword:00000001\n",                   // out of order
+        "\"a\"=dword:00000001\n\"A\"=\"three\"\n\"b\"=dword:00000002\n",  // a name twice
+        "\"a\"=dword:00000001\n\"bad\"=dword:zz\n\"c\"=\"3\"\n",          // a line left out
         "@=\"default\"\n\"h\"=hex:00,\\\n  01\n#class=\"c\"\n; note\n\"x\\\\y\"=\"\\xe9\"\n",
         "\"1\"=dword:1\n\"2\"=dword:2\n\"3\"=dword:3\n\"4\"=dword:4\n\"5\"=dword:5\n\"6\"=dword:6\n\"7\"=dword:7\n"
         "\"8\"=dword:8\n\"9\"=dword:9\n",  // more than a few
