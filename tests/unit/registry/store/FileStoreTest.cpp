@@ -1,5 +1,5 @@
 // The file store: a seeded private new store, atomic durable writes, other processes' changes seen and never
-// reverted, a bad file never written, and every refusal told once with the file and what to do.
+// reverted, a bad file never written, and every refusal told with the file and what to do.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
