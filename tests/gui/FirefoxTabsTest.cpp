@@ -110,7 +110,7 @@ private slots:
         QCOMPARE(h.Tabs(), std::vector<std::string>{"https://older.example/"});  // the session file is stale now
 
         // A broken session file: no addresses, no complaint.
-        WriteText(h.legacy + "/old.default/sessionstore-backups/recovery.jsonlz4", "mozLz40\0garbage");
+        WriteText(h.legacy + "/old.default/sessionstore-backups/recovery.jsonlz4", QByteArray("mozLz40\0\x10\0\0\0garbage", 19));
         QVERIFY(h.Tabs().empty());
     }
 

@@ -96,6 +96,7 @@ TEST_F(ScriptPolicy, TheStateIsTheWeakestOfTheDecidingValues) {
         {Secured, {{"1A00", std::int64_t{0x30000}}}, kSecured, "anonymous logon"},
         {Secured, {{"1C00", std::string("\0\0\2\0", 4), REG_BINARY}}, kSecured, "binary Java: its first two bytes"},
         {Secured, {{"1C00", std::int64_t{65536}}}, kNotSecured, "a DWORD Java reads whole"},
+        {Secured, {{"1806", std::string("3 or 0"), REG_SZ}}, kNotSecured, "more than a number"},
         {Secured, {{"1806", std::string("3"), REG_SZ}}, kSecured, "a number, whatever its type"},
     };
     for (const auto& row : rows) EXPECT_EQ(StateAfter(row.set, row.changes), row.state) << row.why;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,6 +148,14 @@ TEST_F(FileStoreTest, AFileReadInPartIsShownButNeverWritten) {
     EXPECT_PRED2(Has, refused, "Mend that line");
     EXPECT_EQ(ReadFile(path), bad);
     EXPECT_EQ(Files(), onlyStore);
+    // Damaged so after it was opened: a write through a key already open is refused too.
+    WriteFile(path, "WINE REGISTRY Version 2\n");
+    auto whole = OpenStore(path);
+    HKEY k = Create(*whole, "Software\\X");
+    WriteFile(path, bad);
+    EXPECT_EQ(SetDword(*whole, k, "ok", 2), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(ReadFile(path), bad);
+    whole->RegCloseKey(k);
 }
 
 TEST_F(FileStoreTest, ALockHeldElsewhereIsWaitedForABoundedTime) {
@@ -179,6 +188,7 @@ TEST_F(FileStoreTest, AGuardThatSaysNoStopsEveryWriteButNoRead) {
     const std::string before = ReadFile(path);
     busy = "prefix in use";
     EXPECT_EQ(Create(*store, "Software\\New"), 0u);
+    EXPECT_PRED2(Has, store->TakeRefusedWrite(), "prefix in use");
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(Get(*store, "http", kProtocolDefaultsKey), "3");
 }
@@ -284,6 +294,8 @@ TEST_F(FileStoreTest, TheNewFileIsFlushedBeforeItReplacesTheOldOne) {
 TEST_F(FileStoreTest, ASaveThatFailsOnAFullDiskFailsTheCall) {
     auto store = OpenStore(path);
     HKEY k = Create(*store, "Software\\Full");
+    ASSERT_EQ(SetDword(*store, k, "old", 1), 0);
+    store->RegCloseKey(Create(*store, "Software\\Full\\Empty"));
     const std::string before = ReadFile(path);
     const auto full = [](auto...) {
         errno = ENOSPC;
@@ -298,6 +310,8 @@ TEST_F(FileStoreTest, ASaveThatFailsOnAFullDiskFailsTheCall) {
         HKEY sub = 123;
         EXPECT_EQ(store->RegCreateKeyExA(k, "Sub", 0, "", 0, 0x3F, nullptr, &sub, nullptr), ERROR_REGISTRY_IO_FAILED);
         EXPECT_EQ(sub, 0u);
+        EXPECT_EQ(store->RegDeleteValueA(k, "old"), ERROR_REGISTRY_IO_FAILED);
+        EXPECT_EQ(store->RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Full\\Empty"), ERROR_REGISTRY_IO_FAILED);
         {
             StoreScope scope(*store, true);
             SetDword(*store, k, "y", 1);
@@ -310,6 +324,26 @@ TEST_F(FileStoreTest, ASaveThatFailsOnAFullDiskFailsTheCall) {
         EXPECT_EQ(Query(*store, k, "x") + Query(*store, k, "y"), "<status 2><status 2>");  // nothing unstored shown
     }
     store->RegCloseKey(k);
+}
+
+// The same under a file-size limit a shell may set: the write itself is cut short (its signal ignored).
+TEST_F(FileStoreTest, ASaveCutShortByTheFileSizeLimitFailsTheCall) {
+    OpenStore(path);
+    const std::string before = ReadFile(path);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        std::string error;
+        auto store = FileStore::Open(path, error, nullptr, &SeedNewStore);
+        HKEY k = store ? Create(*store, std::string(kZoneMapKey)) : 0;  // exists: nothing to write
+        const struct rlimit small {before.size() + 100, before.size() + 100};
+        if (k == 0 || ::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
+        const bool refused = SetBytes(*store, k, "big", REG_BINARY, std::string(4096, 'x')) == ERROR_REGISTRY_IO_FAILED;
+        ::_exit(refused && Has(store->TakeRefusedWrite(), "File too large") ? 0 : 4);
+    }
+    ASSERT_TRUE(EndedWell(pid));
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(Files(), onlyStore);
 }
 
 // Writers started at once on a store that does not exist yet: one creates it, and every write of each lands.

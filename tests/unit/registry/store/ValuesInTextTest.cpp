@@ -85,35 +85,40 @@ TEST(ValuesInText, ValuesNotYetReadSurviveSavesThatMoveAndRenumberTheirText) {
     EXPECT_EQ(SaveRegistryText(again, layout), saved);
 }
 
-// Values enumerated from the text (the peek at a key not yet read) are what the key gives once it has read them.
+// Values enumerated from the text (the peek at a key not yet read) are what the key gives once it has read them,
+// key after key: nothing of the key peeked before is left over.
 TEST(ValuesInText, EnumeratedValuesAreTheKeysOwn) {
     const std::vector<std::string> blocks = {
         "\"b\"=dword:00000002\n\"a\"=dword:00000001\n",                   // out of order
         "\"a\"=dword:00000001\n\"A\"=\"three\"\n\"b\"=dword:00000002\n",  // a name twice
         "\"a\"=dword:00000001\n\"bad\"=dword:zz\n\"c\"=\"3\"\n",          // a line left out
         "@=\"default\"\n\"h\"=hex:00,\\\n  01\n#class=\"c\"\n; note\n\"x\\\\y\"=\"\\xe9\"\n",
+        "\"a\"=dword:00000001\n",  // fewer than the key before
         "\"1\"=dword:1\n\"2\"=dword:2\n\"3\"=dword:3\n\"4\"=dword:4\n\"5\"=dword:5\n\"6\"=dword:6\n\"7\"=dword:7\n"
         "\"8\"=dword:8\n\"9\"=dword:9\n",  // more than a few
     };
+    std::string text = "WINE REGISTRY Version 2\n";
+    for (std::size_t i = 0; i < blocks.size(); ++i) text += "[K" + std::to_string(i) + "] 1796554876\n" + blocks[i];
     TempDir dir;
-    for (const std::string& block : blocks) {
-        SCOPED_TRACE(block);
-        WriteFile(dir.file("user.reg"), "WINE REGISTRY Version 2\n[K] 1796554876\n" + block + "[L] 1796554876\n\"z\"=dword:1\n");
-        std::string error, name, data;
-        auto store = FileStore::Open(dir.file("user.reg"), error);
-        ASSERT_TRUE(store) << error;
+    WriteFile(dir.file("user.reg"), text);
+    std::string error, name, data;
+    auto store = FileStore::Open(dir.file("user.reg"), error);
+    ASSERT_TRUE(store) << error;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        SCOPED_TRACE(blocks[i]);
         HKEY k = 0;
-        ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "K", &k), 0);
+        ASSERT_EQ(store->RegOpenKeyA(HKEY_CURRENT_USER, "K" + std::to_string(i), &k), 0);
         std::vector<std::string> enumerated, queried;
         DWORD type = 0;
-        for (DWORD i = 0; ValueAt(*store, k, i, name, data, &type); ++i)
+        for (DWORD v = 0; ValueAt(*store, k, v, name, data, &type); ++v)
             enumerated.push_back(name + "=" + std::to_string(type) + ":" + data);
         for (const std::string& n : ValueNames(*store, k)) {  // asked for by name, which reads them into the key
             data = Query(*store, k, n, &type);
             queried.push_back(n + "=" + std::to_string(type) + ":" + data);
         }
         EXPECT_EQ(enumerated, queried);
-        EXPECT_EQ(enumerated.size(), Key(store->GetHive(), u"K").values().size());
+        EXPECT_EQ(enumerated.size(), Key(store->GetHive(), u"K" + Utf8ToUtf16Lenient(std::to_string(i))).values().size());
+        store->RegCloseKey(k);
     }
 }
 

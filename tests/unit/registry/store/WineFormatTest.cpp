@@ -175,6 +175,12 @@ TEST(WineFormat, LinesThatWouldChangeWhenWrittenLeaveTheFileReadOnly) {
         {std::string("\"x\"=\"a\0b\"", 9), "Unrecognized input: a NUL byte"},
         {"[Software\\\\b\xff" "ad]", "Malformed key: not valid UTF-8"},
         {"[Software\\\\Open", "Malformed key"},
+        {"\"x\"=\"\\q\"", "Malformed value: unknown escape \\q"},
+        {"[Software\\Microsoft]", "Malformed key: unknown escape \\M"},  // one backslash, as a hand might write
+        {"\"x\"=\"\\x\"", "Malformed value: \\x without hexadecimal digits"},
+        {"#time=zz", "Malformed time"},
+        {"#class=\"c\" junk", "Malformed class: text after the class"},
+        {"#linked", "Malformed option"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
