@@ -16,6 +16,32 @@ namespace {
 
 using namespace test;
 
+// Values listed last first, as a store that keeps them in the order they were made (Windows) may list them.
+struct ReversedValuesStore : MemoryStore {
+    LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* cch, DWORD* r, DWORD* type, unsigned char* data,
+                       DWORD* cb) override {
+        DWORD count = 0;
+        for (char scratch[512]; ; ++count) {
+            DWORD n = sizeof scratch;
+            if (MemoryStore::RegEnumValueA(key, count, scratch, &n, nullptr, nullptr, nullptr, nullptr)) break;
+        }
+        if (index >= count) return ERROR_NO_MORE_ITEMS;
+        return MemoryStore::RegEnumValueA(key, count - 1 - index, name, cch, r, type, data, cb);
+    }
+};
+
+TEST(ZoneMapFill, AnUnnamedValueAfterTheFirstIsNoRow) {
+    ReversedValuesStore reg;
+    HKEY k = Create(reg, std::string(kZoneMapKey) + "\\first.example");
+    SetDword(reg, k, "", 2);
+    SetDword(reg, k, "http", 4);
+    reg.RegCloseKey(k);
+    SiteList list;
+    FillSiteList(reg, HKEY_CURRENT_USER, ZoneMapFillPath(), list);
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_EQ(list.Item(1).text + "|" + std::to_string(list.Item(1).icon), "http|4");
+}
+
 TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
     const std::string longDomain(255, 'd'), longName(300, 'v');
     const struct {
