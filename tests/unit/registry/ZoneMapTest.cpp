@@ -90,7 +90,6 @@ TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
     }
 }
 
-
 std::string Lowered(const std::string& s) {
     std::string out = s;
     for (char& c : out)

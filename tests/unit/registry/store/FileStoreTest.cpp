@@ -330,17 +330,14 @@ TEST_F(FileStoreTest, ASaveThatFailsOnAFullDiskFailsTheCall) {
 TEST_F(FileStoreTest, ASaveCutShortByTheFileSizeLimitFailsTheCall) {
     OpenStore(path);
     const std::string before = ReadFile(path);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const pid_t pid = StartWriter(path, [&before](FileStore& store) {
         ::signal(SIGXFSZ, SIG_IGN);
-        std::string error;
-        auto store = FileStore::Open(path, error, nullptr, &SeedNewStore);
-        HKEY k = store ? Create(*store, std::string(kZoneMapKey)) : 0;  // exists: nothing to write
+        HKEY k = Create(store, std::string(kZoneMapKey));  // exists: nothing to write
         const struct rlimit small {before.size() + 100, before.size() + 100};
         if (k == 0 || ::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
-        const bool refused = SetBytes(*store, k, "big", REG_BINARY, std::string(4096, 'x')) == ERROR_REGISTRY_IO_FAILED;
-        ::_exit(refused && Has(store->TakeRefusedWrite(), "File too large") ? 0 : 4);
-    }
+        const bool refused = SetBytes(store, k, "big", REG_BINARY, std::string(4096, 'x')) == ERROR_REGISTRY_IO_FAILED;
+        ::_exit(refused && Has(store.TakeRefusedWrite(), "File too large") ? 0 : 4);
+    });
     ASSERT_TRUE(EndedWell(pid));
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(Files(), onlyStore);
