@@ -1,8 +1,8 @@
 // Any input: the reader never crashes, however deep the keys nest; values read
 // from the text where they stand are the keys' own; a file it accepts is written
-// back byte for byte; after changes to some of its keys (or
-// all), what is written reads back to the same keys and values. A file read only
-// in part, written anew, reads back to what was read.
+// back byte for byte; after changes to some of its keys (or all), what is written
+// reads back to the same keys and values, and is the same when handed on in
+// parts. A file read only in part, written anew, reads back to what was read.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
@@ -105,9 +105,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (SaveRegistryText(hive, layout) != text) std::abort();
     const std::size_t step = size ? 1 + data[size - 1] % 16 : 1;
+    const auto fixed = [] { return std::uint64_t{0x1dd860000000000}; };
+    hive.SetClock(fixed);
     ChangeSome(hive, step);
     const std::string rewritten = SaveRegistryText(hive, layout);
     if (!LoadRegistryText(rewritten, again, againLayout, error)) std::abort();
     if (!SameTree(hive.Root(), again.Root())) std::abort();
+    // The same changes handed on in parts make the same text.
+    Hive twin;
+    FileLayout twinLayout;
+    if (!LoadRegistryText(text, twin, twinLayout, error)) std::abort();
+    SaveRegistryText(twin, twinLayout);
+    twin.SetClock(fixed);
+    ChangeSome(twin, step);
+    std::string handed;
+    const auto take = [&handed](std::string_view part) {
+        handed += part;
+        return true;
+    };
+    if (!StreamRegistryText(twin, twinLayout, take, size ? 1 + data[0] % 64 : 1) || handed != rewritten) std::abort();
     return 0;
 }

@@ -47,7 +47,7 @@ FileStore::Identity FileStore::IdentityOf(const struct stat& st) {
 
 namespace {
 
-bool WriteAll(int fd, const std::string& text) {
+bool WriteAll(int fd, std::string_view text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -328,15 +328,35 @@ LONG FileStore::FinishWrite() {
     if (hive_.Changed()) {
         struct stat st {};
         const unsigned mode = (lockFd_ >= 0 && ::fstat(lockFd_, &st) == 0) ? (st.st_mode & 07777) : 0600;
-        const std::string& text = SaveRegistryText(hive_, layout_);
-        Identity written;
         const Owner owner{lockFd_ >= 0 ? st.st_uid : ::geteuid(), lockFd_ >= 0 ? st.st_gid : ::getegid()};
-        status = WriteReplacement(text, mode, &owner, &written);
-        if (status == ERROR_SUCCESS) {
-            identity_ = written;
-        } else {
-            // The hive holds what could not be stored: read the file again next time.
+        if (hive_.DirtyKeys().size() >= kStreamedSaveKeys) {
+            // Most of the text is new (an import): written as it is made rather than
+            // held beside the keys it comes from, and read again when next needed.
+            status = WriteReplacement(
+                [this](int fd) {
+                    int failure = 0;
+                    const bool written = StreamRegistryText(hive_, layout_, [fd, &failure](std::string_view part) {
+                        if (WriteAll(fd, part)) return true;
+                        failure = errno;  // the rest of the text is still made: keep why
+                        return false;
+                    });
+                    if (!written) errno = failure;
+                    return written;
+                },
+                mode, &owner, nullptr);
+            ReplaceHive(Hive{});
+            layout_ = FileLayout{};
             loaded_ = false;
+        } else {
+            const std::string& text = SaveRegistryText(hive_, layout_);
+            Identity written;
+            status = WriteReplacement([&text](int fd) { return WriteAll(fd, text); }, mode, &owner, &written);
+            if (status == ERROR_SUCCESS) {
+                identity_ = written;
+            } else {
+                // The hive holds what could not be stored: read the file again next time.
+                loaded_ = false;
+            }
         }
     }
     Unlock();
@@ -367,7 +387,7 @@ void FileStore::AbortWrite() {
     Unlock();
 }
 
-LONG FileStore::WriteReplacement(const std::string& text, unsigned mode, const Owner* owner,
+LONG FileStore::WriteReplacement(const std::function<bool(int fd)>& writeText, unsigned mode, const Owner* owner,
                                  Identity* written) {
     const bool exclusive = owner == nullptr;
     const std::string base = std::filesystem::path(path_).filename().string();
@@ -384,7 +404,7 @@ LONG FileStore::WriteReplacement(const std::string& text, unsigned mode, const O
     // Root rewriting a user's file keeps it the user's (best effort).
     if (owner && (owner->uid != ::geteuid() || owner->gid != ::getegid()))
         if (::fchown(fd.get(), owner->uid, owner->gid) != 0) { /* keep the new owner */ }
-    if (!WriteAll(fd.get(), text)) return abandon("write");
+    if (!writeText(fd.get())) return abandon("write");
     if (calls_.fsync(fd.get()) != 0) return abandon("fsync");
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return abandon("stat");
@@ -420,7 +440,8 @@ LONG FileStore::CreateNew() {
     MemoryStore seed;
     seed.GetHive().SetClock(clock_);
     if (newContents_) newContents_(seed);
-    return WriteReplacement(WriteHiveText(seed.GetHive(), NewStorePreamble()), 0600, nullptr, nullptr);
+    const std::string text = WriteHiveText(seed.GetHive(), NewStorePreamble());
+    return WriteReplacement([&text](int fd) { return WriteAll(fd, text); }, 0600, nullptr, nullptr);
 }
 
 }  // namespace moatgate

@@ -54,6 +54,9 @@ public:
         std::function<int(const char* path, int mode)> access = &::access;
     };
     void SetWriteCalls(WriteCalls calls) { calls_ = std::move(calls); }
+    // A change of this many keys is written as its text is made, not kept whole;
+    // the store reads the file again afterwards.
+    static constexpr std::size_t kStreamedSaveKeys = 4096;
 
 protected:
     LONG PrepareRead() override;
@@ -86,9 +89,10 @@ private:
     struct Owner {
         unsigned uid, gid;
     };
-    // Writes `text` to a new file and moves it into place: over the old file, or,
-    // without an owner to keep, only where no file exists yet (a new store).
-    LONG WriteReplacement(const std::string& text, unsigned mode, const Owner* owner, Identity* written);
+    // Writes a new file by `writeText` and moves it into place: over the old file,
+    // or, without an owner to keep, only where no file exists yet (a new store).
+    LONG WriteReplacement(const std::function<bool(int fd)>& writeText, unsigned mode, const Owner* owner,
+                          Identity* written);
     LONG Fail(LONG status, std::string message);
     LONG InUse();
     void RemoveAbandonedTemporaries();

@@ -966,9 +966,33 @@ void Compact(Hive& hive, FileLayout& layout) {
     for (std::uint32_t i = 0; i < layout.order.size(); ++i) layout.order[i] = i;
 }
 
-}  // namespace
+// Where a save's text goes: kept whole, or handed on a part at a time.
+class SaveOutput {
+public:
+    SaveOutput(std::string& out, const TextSink* sink, std::size_t part) : text(out), sink_(sink), part_(part) {}
+    std::string& text;  // what has not been handed on
+    std::uint32_t Offset() const { return static_cast<std::uint32_t>(handed_ + text.size()); }
+    bool AtLineStart() const { return text.empty() ? handed_ == 0 || lastHanded_ == '\n' : text.back() == '\n'; }
+    // Hands on what has piled up: everything when `all`, else only a whole part.
+    void Flush(bool all) {
+        if (!sink_ || text.empty() || (!all && text.size() < part_)) return;
+        if (!failed_ && !(*sink_)(text)) failed_ = true;
+        handed_ += text.size();
+        lastHanded_ = text.back();
+        text.clear();
+    }
+    bool Failed() const { return failed_; }
+    const TextSink* sink() const { return sink_; }
 
-const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
+private:
+    const TextSink* sink_;
+    std::size_t part_;
+    std::size_t handed_ = 0;
+    char lastHanded_ = 0;
+    bool failed_ = false;
+};
+
+void Save(Hive& hive, FileLayout& layout, SaveOutput& output) {
     HiveText& source = *layout.source;
     LargeVector<HiveText::Block>& blocks = source.blocks;
     // Keys written anew read their values from the text that is about to be
@@ -1011,28 +1035,33 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
     }
     hive.ClearDirty();
 
-    const std::string old = std::move(source.text);
-    std::string out;
-    // Room for the keys written anew at once (a generous guess: pages never
-    // written are never given memory), so that the text is not copied as it grows.
-    out.reserve(old.size() + changed * 512 + 4096);
-    AdviseLargePages(out.data(), out.capacity());
+    // A text kept whole replaces the old one; one handed on leaves it in place.
+    std::string replaced;
+    if (!output.sink()) replaced = std::move(source.text);
+    const std::string& old = output.sink() ? source.text : replaced;
+    std::string& out = output.text;
+    if (!output.sink()) {
+        // Room for the keys written anew at once (a generous guess: pages never
+        // written are never given memory), so that the text is not copied as it grows.
+        out.reserve(old.size() + changed * 512 + 4096);
+        AdviseLargePages(out.data(), out.capacity());
+    }
     out.append(old, 0, layout.preambleEnd);
     std::size_t oldEnd = layout.preambleEnd;  // of the block before, in the old text
-    layout.preambleEnd = out.size();
+    layout.preambleEnd = output.Offset();
     LargeVector<std::uint32_t> order;
     order.reserve(layout.order.size() + added.size());
 
-    auto offset = [&out] { return static_cast<std::uint32_t>(out.size()); };
     PathCache paths;
     auto emitGenerated = [&](HiveKey& key, std::string_view gap) {
         // A header starts a line; a gap that starts with a line end was given one
         // when the block was first written.
-        if (!out.empty() && out.back() != '\n' && (gap.empty() || gap.front() != '\n')) out += '\n';
+        if (!output.AtLineStart() && (gap.empty() || gap.front() != '\n')) out += '\n';
         out += gap;
-        HiveText::Block block{&key, offset(), 0};
+        HiveText::Block block{&key, output.Offset(), 0};
         AppendBlockBody(out, key, paths);
-        block.bodyEnd = offset();
+        block.bodyEnd = output.Offset();
+        output.Flush(false);
         return block;
     };
     auto emitAdded = [&](std::uint32_t after) {
@@ -1059,9 +1088,10 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
         oldEnd = b.bodyEnd;
         if (action[id] == kVerbatim) {
             out += gap;
-            HiveText::Block moved{b.key, offset(), 0};
+            HiveText::Block moved{b.key, output.Offset(), 0};
             out.append(old, b.bodyBegin, b.bodyEnd - b.bodyBegin);
-            moved.bodyEnd = offset();
+            moved.bodyEnd = output.Offset();
+            output.Flush(false);
             blocks[id] = moved;
             order.push_back(id);
         } else if (action[id] == kRegenerate) {
@@ -1072,14 +1102,31 @@ const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
         }
         emitAdded(id);
     }
-    const std::size_t trailerBegin = out.size();
+    const std::uint32_t trailerBegin = output.Offset();
     out.append(old, layout.trailerBegin, std::string::npos);
+    output.Flush(true);
     layout.trailerBegin = trailerBegin;
     layout.order = std::move(order);
-    source.text = std::move(out);
+    if (!output.sink()) source.text = std::move(out);
     if (blocks.size() > 4096 && blocks.size() > 2 * layout.order.size()) Compact(hive, layout);
     hive.ClearChanged();
-    return source.text;
+}
+
+}  // namespace
+
+const std::string& SaveRegistryText(Hive& hive, FileLayout& layout) {
+    std::string out;
+    SaveOutput output(out, nullptr, 0);
+    Save(hive, layout, output);
+    return layout.text();
+}
+
+bool StreamRegistryText(Hive& hive, FileLayout& layout, const TextSink& write, std::size_t part) {
+    std::string out;
+    out.reserve(part + 4096);
+    SaveOutput output(out, &write, part);
+    Save(hive, layout, output);
+    return !output.Failed();
 }
 
 }  // namespace moatgate

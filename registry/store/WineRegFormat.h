@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -64,6 +65,15 @@ bool PeekBlockValues(const HiveText& text, std::uint32_t block, std::vector<Hive
 // record of what changed) to describe the returned text: the caller must either
 // store that text or reload the hive.
 const std::string& SaveRegistryText(Hive& hive, FileLayout& layout);
+
+// Takes a part of a text; false when it could not.
+using TextSink = std::function<bool(std::string_view)>;
+// The same text handed to `write` in parts of about `part` bytes, never kept
+// whole: for a save that writes many keys anew, whose text would otherwise sit in
+// memory beside them. False when `write` failed (nothing more is handed on then).
+// Either way the hive and `layout` describe no text any more: the caller must
+// read the file again before using them.
+bool StreamRegistryText(Hive& hive, FileLayout& layout, const TextSink& write, std::size_t part = 256 * 1024);
 
 // The start of a file that does not exist yet: the header and the comment Wine
 // writes for a user hive, no architecture line (so it suits any prefix).

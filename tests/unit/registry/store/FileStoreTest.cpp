@@ -326,20 +326,69 @@ TEST_F(FileStoreTest, ASaveThatFailsOnAFullDiskFailsTheCall) {
     store->RegCloseKey(k);
 }
 
-// The same under a file-size limit a shell may set: the write itself is cut short (its signal ignored).
+// The same under a file-size limit a shell may set: the write itself is cut short (its signal ignored), for a
+// text kept whole and for one written in parts as it is made, the first of which fit.
 TEST_F(FileStoreTest, ASaveCutShortByTheFileSizeLimitFailsTheCall) {
     OpenStore(path);
     const std::string before = ReadFile(path);
-    const pid_t pid = StartWriter(path, [&before](FileStore& store) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        HKEY k = Create(store, std::string(kZoneMapKey));  // exists: nothing to write
-        const struct rlimit small {before.size() + 100, before.size() + 100};
-        if (k == 0 || ::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
-        const bool refused = SetBytes(store, k, "big", REG_BINARY, std::string(4096, 'x')) == ERROR_REGISTRY_IO_FAILED;
-        ::_exit(refused && Has(store.TakeRefusedWrite(), "File too large") ? 0 : 4);
-    });
-    ASSERT_TRUE(EndedWell(pid));
+    for (const std::size_t keys : {std::size_t{1}, FileStore::kStreamedSaveKeys}) {
+        SCOPED_TRACE(keys);
+        const pid_t pid = StartWriter(path, [&before, keys](FileStore& store) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit small {before.size() + 300000, before.size() + 300000};
+            if (::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
+            StoreScope scope(store, true);
+            for (std::size_t i = 0; i < keys; ++i) {
+                HKEY k = Create(store, "Software\\Many\\k" + std::to_string(i));
+                SetBytes(store, k, "v", REG_BINARY, std::string(keys == 1 ? 200000 : 100, 'x'));
+                store.RegCloseKey(k);
+            }
+            const bool refused = scope.End() == ERROR_REGISTRY_IO_FAILED;
+            ::_exit(refused && Has(store.TakeRefusedWrite(), "write: File too large") ? 0 : 4);
+        });
+        ASSERT_TRUE(EndedWell(pid));
+        EXPECT_EQ(ReadFile(path), before);
+        EXPECT_EQ(Files(), onlyStore);
+    }
+}
+
+// A change of many keys at once (an import) is written as its text is made: stored with one durable write, read
+// back by the store that made it, and kept by the changes after it. When it cannot be stored, the old file
+// stays and is what the store shows.
+TEST_F(FileStoreTest, AChangeOfManyKeysIsStoredOnceAndReadBack) {
+    auto store = OpenStore(path);
+    int fsyncs = 0;
+    bool failing = true;
+    FileStore::WriteCalls calls;
+    calls.fsync = [&](int fd) {
+        ++fsyncs;
+        errno = EIO;
+        return failing ? -1 : ::fsync(fd);
+    };
+    store->SetWriteCalls(calls);
+    auto addMany = [&store](const std::string& value) {
+        StoreScope scope(*store, true);
+        for (std::size_t i = 0; i < FileStore::kStreamedSaveKeys; ++i) {
+            HKEY k = Create(*store, "Software\\Many\\k" + std::to_string(i));
+            SetBytes(*store, k, "v", REG_SZ, value);
+            store->RegCloseKey(k);
+        }
+        return scope.End();
+    };
+    const std::string before = ReadFile(path);
+    EXPECT_EQ(addMany("a"), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_PRED2(Has, store->TakeRefusedWrite(), "cannot write " + path + ": fsync: Input/output error");
     EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(Get(*store, "v", "Software\\Many\\k0"), "");
+
+    failing = false;
+    fsyncs = 0;
+    ASSERT_EQ(addMany("b"), 0);
+    EXPECT_EQ(fsyncs, 2);  // the file and its folder
+    EXPECT_EQ(Get(*store, "v", "Software\\Many\\k4095"), "b");
+    Put(*store, "x", 1);
+    auto other = OpenStore(path);
+    EXPECT_EQ(Get(*other, "v", "Software\\Many\\k0") + Get(*other, "x"), "b1");
     EXPECT_EQ(Files(), onlyStore);
 }
 

@@ -46,6 +46,42 @@ TEST(WineFormat, UnchangedFilesAreWrittenBackByteForByte) {
     }
 }
 
+// A save handed on in parts, however small, is the text a save kept whole makes: line ends between blocks
+// included where a part ended (the last block here has none). A part that could not be taken ends the save.
+TEST(WineFormat, ATextHandedOnInPartsIsTheTextKeptWhole) {
+    const std::string text = kHead + "[A] 1796554203\n\"x\"=dword:00000004\n\n[B\\\\Old] 1796554203\n\n"
+                             "[C] 1796554203\n\"y\"=dword:00000001";
+    auto change = [](Loaded& f) {
+        f.hive.SetClock([] { return kFixedTime; });
+        f.hive.SetValue(*f.hive.Find(u"A"), u"x", REG_DWORD, {5, 0, 0, 0});
+        f.hive.DeleteKey(*f.hive.Find(u"B\\Old"));
+        for (const char16_t* name : {u"0", u"B2", u"D"})
+            f.hive.SetValue(*f.hive.CreateSubkey(f.hive.Root(), name, u"", false), u"v", REG_DWORD, {1, 0, 0, 0});
+    };
+    Loaded whole(text);
+    ASSERT_TRUE(whole.ok) << whole.error.message;
+    change(whole);
+    const std::string expected = SaveRegistryText(whole.hive, whole.layout);
+    for (const std::size_t part : {std::size_t{1}, std::size_t{40}, std::size_t{1} << 20}) {
+        SCOPED_TRACE(part);
+        Loaded f(text);
+        change(f);
+        std::string handed;
+        std::size_t parts = 0;
+        EXPECT_TRUE(StreamRegistryText(f.hive, f.layout, [&](std::string_view t) {
+            handed += t;
+            return ++parts > 0;
+        }, part));
+        EXPECT_EQ(handed, expected);
+        EXPECT_EQ(parts > 1, part < expected.size());
+    }
+    Loaded refused(text);
+    change(refused);
+    std::size_t asked = 0;
+    EXPECT_FALSE(StreamRegistryText(refused.hive, refused.layout, [&](std::string_view) { return ++asked < 2; }, 1));
+    EXPECT_EQ(asked, 2u);
+}
+
 TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
     for (const std::string name : {"wine-fresh-user.reg", "all-types.reg"}) {
         const std::string text = Fixture(name);
