@@ -38,7 +38,8 @@ domains='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMa
 "$reg" add "$key\Sub" /v '*' /t REG_DWORD /d 2 /f >/dev/null
 {
   printf 'Windows Registry Editor Version 5.00\r\n'
-  for i in $(seq 1 400); do
+  # Enough keys that the import is written as its text is made.
+  for i in $(seq 1 4000); do
     printf '\r\n[%s\\site%d.example]\r\n"*"=dword:%08x\r\n' "${domains/HKCU/HKEY_CURRENT_USER}" "$i" $((2 + i % 3))
     if [ $((i % 5)) -eq 0 ]; then
       printf '\r\n[%s\\site%d.example\\www]\r\n"http"=dword:00000004\r\n"https"=dword:00000002\r\n' \
