@@ -335,11 +335,18 @@ LONG FileStore::FinishWrite() {
             status = WriteReplacement(
                 [this](int fd) {
                     int failure = 0;
-                    const bool written = StreamRegistryText(hive_, layout_, [fd, &failure](std::string_view part) {
+                    std::size_t total = 0;
+                    const auto take = [this, fd, &failure, &total](std::string_view part) {
+                        // A file the reader refuses would leave a store that cannot be opened again.
+                        if ((total += part.size()) > largestFile_) {
+                            failure = EFBIG;
+                            return false;
+                        }
                         if (WriteAll(fd, part)) return true;
                         failure = errno;  // the rest of the text is still made: keep why
                         return false;
-                    });
+                    };
+                    const bool written = StreamRegistryText(hive_, layout_, take);
                     if (!written) errno = failure;
                     return written;
                 },
@@ -350,7 +357,12 @@ LONG FileStore::FinishWrite() {
         } else {
             const std::string& text = SaveRegistryText(hive_, layout_);
             Identity written;
-            status = WriteReplacement([&text](int fd) { return WriteAll(fd, text); }, mode, &owner, &written);
+            const auto write = [this, &text](int fd) {
+                if (text.size() <= largestFile_) return WriteAll(fd, text);
+                errno = EFBIG;  // the reader would refuse it
+                return false;
+            };
+            status = WriteReplacement(write, mode, &owner, &written);
             if (status == ERROR_SUCCESS) {
                 identity_ = written;
             } else {

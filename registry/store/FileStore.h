@@ -54,6 +54,9 @@ public:
         std::function<int(const char* path, int mode)> access = &::access;
     };
     void SetWriteCalls(WriteCalls calls) { calls_ = std::move(calls); }
+    // For tests: the largest file a write may make (as large as the reader takes,
+    // unless set), so that the refusal is seen without writing gigabytes.
+    void SetLargestFile(std::size_t bytes) { largestFile_ = bytes; }
     // A change of this many keys is written as its text is made, not kept whole;
     // the store reads the file again afterwards.
     static constexpr std::size_t kStreamedSaveKeys = 4096;
@@ -111,6 +114,7 @@ private:
     NewStoreContents newContents_;
     std::chrono::milliseconds lockWait_{5000};
     WriteCalls calls_;
+    std::size_t largestFile_ = kMaxRegistryFileSize;
 };
 
 }  // namespace moatgate
