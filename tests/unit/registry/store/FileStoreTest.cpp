@@ -44,6 +44,18 @@ std::string Get(RegistryApi& reg, const std::string& name, std::string_view key 
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// Keys Software\Many\k0 and on, made in one change, each with a value "v"; the change's status. From
+// FileStore::kStreamedSaveKeys keys up, the change is written as its text is made.
+LONG AddKeys(RegistryApi& reg, std::size_t keys, DWORD type, const std::string& data) {
+    StoreScope scope(reg, true);
+    for (std::size_t i = 0; i < keys; ++i) {
+        HKEY k = Create(reg, "Software\\Many\\k" + std::to_string(i));
+        SetBytes(reg, k, "v", type, data);
+        reg.RegCloseKey(k);
+    }
+    return scope.End();
+}
+
 // Another process that opens the store and works on it, once `gate` (if any) is closed.
 pid_t StartWriter(const std::string& path, const std::function<void(FileStore&)>& work, const int* gate = nullptr) {
     const pid_t pid = ::fork();
@@ -337,13 +349,8 @@ TEST_F(FileStoreTest, ASaveCutShortByTheFileSizeLimitFailsTheCall) {
             ::signal(SIGXFSZ, SIG_IGN);
             const struct rlimit small {before.size() + 300000, before.size() + 300000};
             if (::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
-            StoreScope scope(store, true);
-            for (std::size_t i = 0; i < keys; ++i) {
-                HKEY k = Create(store, "Software\\Many\\k" + std::to_string(i));
-                SetBytes(store, k, "v", REG_BINARY, std::string(keys == 1 ? 200000 : 100, 'x'));
-                store.RegCloseKey(k);
-            }
-            const bool refused = scope.End() == ERROR_REGISTRY_IO_FAILED;
+            const std::string data(keys == 1 ? 200000 : 100, 'x');
+            const bool refused = AddKeys(store, keys, REG_BINARY, data) == ERROR_REGISTRY_IO_FAILED;
             ::_exit(refused && Has(store.TakeRefusedWrite(), "write: File too large") ? 0 : 4);
         });
         ASSERT_TRUE(EndedWell(pid));
@@ -360,13 +367,8 @@ TEST_F(FileStoreTest, AFileTooLargeToBeReadAgainIsNeverWritten) {
     store->SetLargestFile(before.size() + 300000);
     for (const std::size_t keys : {std::size_t{1}, FileStore::kStreamedSaveKeys}) {
         SCOPED_TRACE(keys);
-        StoreScope scope(*store, true);
-        for (std::size_t i = 0; i < keys; ++i) {
-            HKEY k = Create(*store, "Software\\Many\\k" + std::to_string(i));
-            SetBytes(*store, k, "v", REG_BINARY, std::string(keys == 1 ? 200000 : 100, 'x'));
-            store->RegCloseKey(k);
-        }
-        EXPECT_EQ(scope.End(), ERROR_REGISTRY_IO_FAILED);
+        EXPECT_EQ(AddKeys(*store, keys, REG_BINARY, std::string(keys == 1 ? 200000 : 100, 'x')),
+                  ERROR_REGISTRY_IO_FAILED);
         EXPECT_PRED2(Has, store->TakeRefusedWrite(), "cannot write " + path + ": write: File too large");
         EXPECT_EQ(ReadFile(path), before);
         EXPECT_EQ(Files(), onlyStore);
@@ -389,24 +391,15 @@ TEST_F(FileStoreTest, AChangeOfManyKeysIsStoredOnceAndReadBack) {
         return failing ? -1 : ::fsync(fd);
     };
     store->SetWriteCalls(calls);
-    auto addMany = [&store](const std::string& value) {
-        StoreScope scope(*store, true);
-        for (std::size_t i = 0; i < FileStore::kStreamedSaveKeys; ++i) {
-            HKEY k = Create(*store, "Software\\Many\\k" + std::to_string(i));
-            SetBytes(*store, k, "v", REG_SZ, value);
-            store->RegCloseKey(k);
-        }
-        return scope.End();
-    };
     const std::string before = ReadFile(path);
-    EXPECT_EQ(addMany("a"), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(AddKeys(*store, FileStore::kStreamedSaveKeys, REG_SZ, "a"), ERROR_REGISTRY_IO_FAILED);
     EXPECT_PRED2(Has, store->TakeRefusedWrite(), "cannot write " + path + ": fsync: Input/output error");
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(Get(*store, "v", "Software\\Many\\k0"), "");
 
     failing = false;
     fsyncs = 0;
-    ASSERT_EQ(addMany("b"), 0);
+    ASSERT_EQ(AddKeys(*store, FileStore::kStreamedSaveKeys, REG_SZ, "b"), 0);
     EXPECT_EQ(fsyncs, 2);  // the file and its folder
     EXPECT_EQ(Get(*store, "v", "Software\\Many\\k4095"), "b");
     Put(*store, "x", 1);
