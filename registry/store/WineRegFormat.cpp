@@ -611,8 +611,11 @@ bool NeedsBlock(const HiveKey& key) {
     return !key.values().empty() || key.children.empty() || key.keyClass || key.isLink;
 }
 
-// The root has no header of its own; it gets a block only for values of its own.
-bool Writable(const HiveKey& key) { return NeedsBlock(key) && (key.parent || !key.values().empty()); }
+// The root's block ("[]") holds only what the root has beyond its subkeys: values,
+// a class or a link, as Wine writes it.
+bool Writable(const HiveKey& key) {
+    return NeedsBlock(key) && (key.parent || !key.values().empty() || key.keyClass || key.isLink);
+}
 
 void AppendValue(std::string& out, const HiveValue& v) {
     const std::size_t lineStart = out.size();

@@ -89,6 +89,11 @@ TEST(WineFormat, KeysWrittenAnewComeOutAsWineWroteThem) {
         ASSERT_TRUE(f.ok) << f.error.message;
         EXPECT_EQ(WriteHiveText(f.hive, std::string_view(text).substr(0, f.layout.preambleEnd)), text) << name;
     }
+    // The root's own block, when it holds a class.
+    const std::string rootClass = kHead + "\n[" + kStamp + "#class=\"c\"\n\n[A" + kStamp + "\"x\"=dword:00000001\n";
+    Loaded f(rootClass);
+    ASSERT_TRUE(f.ok) << f.error.message;
+    EXPECT_EQ(WriteHiveText(f.hive, kHead), rootClass);
     // A control character without a letter of its own goes in octal, with three digits whenever a digit that
     // would read as part of it follows: 0 as well as 7.
     MemoryStore reg;
