@@ -60,6 +60,24 @@ bool WriteAll(int fd, std::string_view text) {
     return true;
 }
 
+// A file's text written a part at a time. A file larger than the reader takes is
+// refused, since the store could not be opened again. Keeps why a part was not
+// written: the rest of the text may still be made after it.
+struct FileWriter {
+    int fd;
+    std::size_t largest;
+    std::size_t total = 0;
+    int failure = 0;
+    bool operator()(std::string_view part) {
+        if ((total += part.size()) > largest) {
+            failure = EFBIG;
+        } else if (!WriteAll(fd, part)) {
+            failure = errno;
+        }
+        return failure == 0;
+    }
+};
+
 }  // namespace
 
 FileStore::FileStore(std::string path) : path_(std::move(path)), clock_(&Hive::SystemNow) {
@@ -329,46 +347,29 @@ LONG FileStore::FinishWrite() {
         struct stat st {};
         const unsigned mode = (lockFd_ >= 0 && ::fstat(lockFd_, &st) == 0) ? (st.st_mode & 07777) : 0600;
         const Owner owner{lockFd_ >= 0 ? st.st_uid : ::geteuid(), lockFd_ >= 0 ? st.st_gid : ::getegid()};
-        if (hive_.DirtyKeys().size() >= kStreamedSaveKeys) {
-            // Most of the text is new (an import): written as it is made rather than
-            // held beside the keys it comes from, and read again when next needed.
-            status = WriteReplacement(
-                [this](int fd) {
-                    int failure = 0;
-                    std::size_t total = 0;
-                    const auto take = [this, fd, &failure, &total](std::string_view part) {
-                        // A file the reader refuses would leave a store that cannot be opened again.
-                        if ((total += part.size()) > largestFile_) {
-                            failure = EFBIG;
-                            return false;
-                        }
-                        if (WriteAll(fd, part)) return true;
-                        failure = errno;  // the rest of the text is still made: keep why
-                        return false;
-                    };
-                    const bool written = StreamRegistryText(hive_, layout_, take);
-                    if (!written) errno = failure;
-                    return written;
-                },
-                mode, &owner, nullptr);
+        // Most of the text of a change of many keys (an import) is new: written as
+        // it is made rather than held beside the keys it comes from.
+        const bool streamed = hive_.DirtyKeys().size() >= kStreamedSaveKeys;
+        const std::string* text = streamed ? nullptr : &SaveRegistryText(hive_, layout_);
+        Identity written;
+        status = WriteReplacement(
+            [&](int fd) {
+                FileWriter writer{fd, largestFile_};
+                const bool done = streamed ? StreamRegistryText(hive_, layout_, std::ref(writer)) : writer(*text);
+                if (!done) errno = writer.failure;
+                return done;
+            },
+            mode, &owner, &written);
+        if (streamed) {
+            // No text was kept for the keys to refer to: read the file again next time.
             ReplaceHive(Hive{});
             layout_ = FileLayout{};
             loaded_ = false;
+        } else if (status == ERROR_SUCCESS) {
+            identity_ = written;
         } else {
-            const std::string& text = SaveRegistryText(hive_, layout_);
-            Identity written;
-            const auto write = [this, &text](int fd) {
-                if (text.size() <= largestFile_) return WriteAll(fd, text);
-                errno = EFBIG;  // the reader would refuse it
-                return false;
-            };
-            status = WriteReplacement(write, mode, &owner, &written);
-            if (status == ERROR_SUCCESS) {
-                identity_ = written;
-            } else {
-                // The hive holds what could not be stored: read the file again next time.
-                loaded_ = false;
-            }
+            // The hive holds what could not be stored: read the file again next time.
+            loaded_ = false;
         }
     }
     Unlock();
