@@ -353,12 +353,7 @@ LONG FileStore::FinishWrite() {
         const std::string* text = streamed ? nullptr : &SaveRegistryText(hive_, layout_);
         Identity written;
         status = WriteReplacement(
-            [&](int fd) {
-                FileWriter writer{fd, largestFile_};
-                const bool done = streamed ? StreamRegistryText(hive_, layout_, std::ref(writer)) : writer(*text);
-                if (!done) errno = writer.failure;
-                return done;
-            },
+            [&](const TextSink& write) { return streamed ? StreamRegistryText(hive_, layout_, write) : write(*text); },
             mode, &owner, &written);
         if (streamed) {
             // No text was kept for the keys to refer to: read the file again next time.
@@ -400,8 +395,8 @@ void FileStore::AbortWrite() {
     Unlock();
 }
 
-LONG FileStore::WriteReplacement(const std::function<bool(int fd)>& writeText, unsigned mode, const Owner* owner,
-                                 Identity* written) {
+LONG FileStore::WriteReplacement(const std::function<bool(const TextSink&)>& makeText, unsigned mode,
+                                 const Owner* owner, Identity* written) {
     const bool exclusive = owner == nullptr;
     const std::string base = std::filesystem::path(path_).filename().string();
     std::string temp = dir_ + "/." + base + ".XXXXXX";
@@ -417,7 +412,11 @@ LONG FileStore::WriteReplacement(const std::function<bool(int fd)>& writeText, u
     // Root rewriting a user's file keeps it the user's (best effort).
     if (owner && (owner->uid != ::geteuid() || owner->gid != ::getegid()))
         if (::fchown(fd.get(), owner->uid, owner->gid) != 0) { /* keep the new owner */ }
-    if (!writeText(fd.get())) return abandon("write");
+    FileWriter writer{fd.get(), largestFile_};
+    if (!makeText(std::ref(writer))) {
+        errno = writer.failure;
+        return abandon("write");
+    }
     if (calls_.fsync(fd.get()) != 0) return abandon("fsync");
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return abandon("stat");
@@ -454,7 +453,7 @@ LONG FileStore::CreateNew() {
     seed.GetHive().SetClock(clock_);
     if (newContents_) newContents_(seed);
     const std::string text = WriteHiveText(seed.GetHive(), NewStorePreamble());
-    return WriteReplacement([&text](int fd) { return WriteAll(fd, text); }, 0600, nullptr, nullptr);
+    return WriteReplacement([&text](const TextSink& write) { return write(text); }, 0600, nullptr, nullptr);
 }
 
 }  // namespace moatgate

@@ -92,9 +92,11 @@ private:
     struct Owner {
         unsigned uid, gid;
     };
-    // Writes a new file by `writeText` and moves it into place: over the old file,
-    // or, without an owner to keep, only where no file exists yet (a new store).
-    LONG WriteReplacement(const std::function<bool(int fd)>& writeText, unsigned mode, const Owner* owner,
+    // Writes a new file with the text `makeText` hands to its sink (at once or in
+    // parts) and moves it into place: over the old file, or, without an owner to
+    // keep, only where no file exists yet (a new store). A file larger than the
+    // reader takes is refused.
+    LONG WriteReplacement(const std::function<bool(const TextSink&)>& makeText, unsigned mode, const Owner* owner,
                           Identity* written);
     LONG Fail(LONG status, std::string message);
     LONG InUse();
