@@ -73,7 +73,31 @@ void SiteList::SetSortOrder(moatgate::SortOrder order) {
     if (sorted_) Sort();
 }
 
+bool SiteList::SortInOnePass() {
+    const SiteColumn key = sortKey_;
+    bool rising = true, falling = true;  // no row before a smaller one, or before a larger one
+    for (std::size_t i = 1; i < rows_.size() && (rising || falling); ++i) {
+        const int c = CompareText(rows_[i - 1].Column(key), rows_[i].Column(key));
+        rising = rising && c <= 0;
+        falling = falling && c >= 0;
+    }
+    if (!rising && !falling) return false;
+    if (rising == (sortOrder_ == SortOrder::Ascending)) return true;
+    // In the opposite order: turned round, after which each run of equal texts is
+    // turned back, as a stable sort keeps them.
+    std::reverse(rows_.begin(), rows_.end());
+    for (std::size_t begin = 0, end = 1; begin < rows_.size(); begin = end++) {
+        while (end < rows_.size() && CompareText(rows_[begin].Column(key), rows_[end].Column(key)) == 0) ++end;
+        std::reverse(rows_.begin() + static_cast<std::ptrdiff_t>(begin), rows_.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    return true;
+}
+
 void SiteList::Sort() {
+    // A fill leaves its rows grouped by domain in the store's order, which is
+    // mostly the list's own, and a list may be sorted on the column already:
+    // either way round, such a list is put in order in one pass.
+    if (SortInOnePass()) return;
     const SiteColumn key = sortKey_;
     const bool descending = sortOrder_ == SortOrder::Descending;
     // Sorted as (first bytes, place) entries, the texts compared only where their

@@ -55,6 +55,9 @@ public:
 
 private:
     void Sort();
+    // Sorts a list already in order on the key, either way round; false, changing
+    // nothing, for any other.
+    bool SortInOnePass();
 
     std::vector<SiteRow> rows_;
     bool sorted_ = false;

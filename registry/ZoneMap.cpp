@@ -51,8 +51,6 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
     StoreScope scope(reg, false);
     std::string name, data, path;  // reused: one buffer each for the whole fill
 
-    // Rows stay in the order they are added until every pass has run: each pass
-    // walks only the rows that were there when it began.
     list.SetSorted(false);
     HKEY baseKey = 0;
     HKEY key = 0;
@@ -60,63 +58,69 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
         // Most lists have well under two rows a domain: room for them at once.
         list.Reserve(2 * static_cast<std::size_t>(SubkeyCount(reg, baseKey, name)));
 
-        // Domains. The enumeration index is the number of rows so far. The base key
-        // stays open so that the site keys below are found from it rather than from
-        // the root: the same keys, a shorter search.
-        while (SubkeyAt(reg, baseKey, static_cast<DWORD>(list.Count()), name)) {
-            SiteRow row;
-            row.domain = name;
-            row.tag = kDomainRowTag;
-            list.Add(std::move(row));
-        }
-
-        // Subdomains: the first becomes the domain's own row, further ones get rows.
-        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
-            path.assign(list.Item(r).domain).append("\\");
-            if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
-            if (SubkeyAt(reg, key, 0, name)) {
-                list.Item(r).subdomain = name;
-                for (DWORD i = 1; SubkeyAt(reg, key, i, name); ++i) {
-                    SiteRow row;
-                    row.subdomain = name;
-                    row.domain = path.substr(0, path.size() - 1);
-                    list.Add(std::move(row));
-                }
-            }
-            reg.RegCloseKey(key);
-        }
-
-        // Values: the first fills the row, further ones get rows of their own.
-        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
-            const SiteRow& item = list.Item(r);
-            path.assign(item.domain).append("\\").append(item.subdomain);
-            if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
-            if (ValueAt(reg, key, 0, name, data) && name != kHiddenValueName && !data.empty()) {
-                SiteRow& row = list.Item(r);
-                row.text = ShownText(name);
-                row.icon = FirstByte(data);
-            }
-            for (DWORD i = 1;; ++i) {
-                if (letEventsRun) letEventsRun();
-                if (!ValueAt(reg, key, i, name, data)) break;
-                if (name.empty() || name == kHiddenValueName) continue;
+        // The steps below are taken for one domain at a time, while its keys and rows
+        // are at hand, rather than each over the whole list: in a list of many
+        // thousand domains, a step over all of them finds every key and row gone from
+        // the processor's cache. Within a domain the steps keep their order, and each
+        // walks only the domain's rows that were there when it began, so the rows of
+        // a domain come in the order that whole-list steps give them, and the sort
+        // (stable, on the domain column) leaves the list the same. The base key stays
+        // open so that the site keys below are found from it rather than from the
+        // root: the same keys, a shorter search.
+        for (DWORD domainIndex = 0; SubkeyAt(reg, baseKey, domainIndex, name); ++domainIndex) {
+            const std::size_t own = list.Count() + 1;  // the domain's own row
+            {
                 SiteRow row;
-                row.domain = list.Item(r).domain;
-                row.subdomain = list.Item(r).subdomain;
-                if (!data.empty()) {
+                row.domain = name;
+                row.tag = kDomainRowTag;
+                list.Add(std::move(row));
+            }
+
+            // Subdomains: the first becomes the domain's own row, further ones get rows.
+            path.assign(list.Item(own).domain).append("\\");
+            if (reg.RegOpenKeyA(baseKey, path, &key) == ERROR_SUCCESS) {
+                if (SubkeyAt(reg, key, 0, name)) {
+                    list.Item(own).subdomain = name;
+                    for (DWORD i = 1; SubkeyAt(reg, key, i, name); ++i) {
+                        SiteRow row;
+                        row.subdomain = name;
+                        row.domain = path.substr(0, path.size() - 1);
+                        list.Add(std::move(row));
+                    }
+                }
+                reg.RegCloseKey(key);
+            }
+
+            // Values: the first fills the row, further ones get rows of their own.
+            for (std::size_t r = own, rows = list.Count(); r <= rows; ++r) {
+                const SiteRow& item = list.Item(r);
+                path.assign(item.domain).append("\\").append(item.subdomain);
+                if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
+                if (ValueAt(reg, key, 0, name, data) && name != kHiddenValueName && !data.empty()) {
+                    SiteRow& row = list.Item(r);
                     row.text = ShownText(name);
                     row.icon = FirstByte(data);
                 }
-                list.Add(std::move(row));
+                for (DWORD i = 1;; ++i) {
+                    if (letEventsRun) letEventsRun();
+                    if (!ValueAt(reg, key, i, name, data)) break;
+                    if (name.empty() || name == kHiddenValueName) continue;
+                    SiteRow row;
+                    row.domain = list.Item(r).domain;
+                    row.subdomain = list.Item(r).subdomain;
+                    if (!data.empty()) {
+                        row.text = ShownText(name);
+                        row.icon = FirstByte(data);
+                    }
+                    list.Add(std::move(row));
+                }
+                reg.RegCloseKey(key);
             }
-            reg.RegCloseKey(key);
-        }
 
-        // The all-protocol value of a domain whose own row became a subdomain row
-        // would otherwise not be seen at all.
-        for (std::size_t r = 1, rows = list.Count(); r <= rows; ++r) {
-            if (list.Item(r).tag != kDomainRowTag || list.Item(r).text == kAllProtocolsText) continue;
-            path.assign(list.Item(r).domain);
+            // The all-protocol value of a domain whose own row became a subdomain row
+            // would otherwise not be seen at all.
+            if (list.Item(own).text == kAllProtocolsText) continue;
+            path.assign(list.Item(own).domain);
             if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
             for (DWORD i = 0; ValueAt(reg, key, i, name, data); ++i) {
                 if (name != kAllProtocolsValue || data.empty()) continue;

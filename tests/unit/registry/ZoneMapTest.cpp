@@ -66,12 +66,18 @@ TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
           {"unnamed.example", "http", 4},
           {"defaults.example", "Default", 2},  // never a row, whatever its position
           {"defaults.example", "ftp", 3},
-          {"defaults.example", "http", 4}},
+          {"defaults.example", "http", 4},
+          {"star-first.example", "*", 2},  // "*" shown on the domain's own row: no second "Default" row
+          {"star-first.example", "ftp", 3}},
          {"||bare.example|0", "||defaults.example|0", "ftp||defaults.example|3", "http||defaults.example|4",
           "https|www|mixed.example|3", "Default||mixed.example|4", "ftp||odd.example|77",
-          "Default||only-star.example|2", "||unnamed.example|2", "http||unnamed.example|4", "http||zero.example|0"},
+          "Default||only-star.example|2", "Default||star-first.example|2",
+          "ftp||star-first.example|3", "||unnamed.example|2", "http||unnamed.example|4", "http||zero.example|0"},
          "every kind of key"},
         {{{longDomain, longName, 2}}, {longName + "||" + longDomain + "|2"}, "long names, never truncated"},
+        {{{"ab.example", "http", 4}, {"ab.example\\www", "https", 2}, {"a_b.example", "*", 2}, {"a_b.example\\x", "http", 3}},
+         {"http|x|a_b.example|3", "Default||a_b.example|2", "https|www|ab.example|2"},
+         "\"_\" sorts after letters in the store and before them in the list"},
     };
     for (const auto& c : cases) {
         MemoryStore reg;
@@ -119,16 +125,30 @@ TEST(SiteListSort, RowsSortAsAStableSortIgnoringCaseWould) {
                 list.SetSortKey(column);
                 list.SetSortOrder(order);
                 list.SetSorted(true);
+                // Then the other way round, from the list in order: stable against its order then.
                 std::vector<SiteRow> expected = rows;
-                std::stable_sort(expected.begin(), expected.end(), [&](const SiteRow& a, const SiteRow& b) {
-                    const std::string x = Lowered(a.Column(column)), y = Lowered(b.Column(column));
-                    return order == SortOrder::Ascending ? x < y : y < x;
-                });
-                ASSERT_EQ(list.Count(), expected.size());
-                for (std::size_t i = 0; i < expected.size(); ++i)
-                    ASSERT_EQ(list.Rows()[i].icon, expected[i].icon) << "round " << round << " row " << i;
+                for (SortOrder now : {order, order == SortOrder::Ascending ? SortOrder::Descending : SortOrder::Ascending}) {
+                    list.SetSortOrder(now);
+                    std::stable_sort(expected.begin(), expected.end(), [&](const SiteRow& a, const SiteRow& b) {
+                        const std::string x = Lowered(a.Column(column)), y = Lowered(b.Column(column));
+                        return now == SortOrder::Ascending ? x < y : y < x;
+                    });
+                    ASSERT_EQ(list.Count(), expected.size());
+                    for (std::size_t i = 0; i < expected.size(); ++i)
+                        ASSERT_EQ(list.Rows()[i].icon, expected[i].icon) << "round " << round << " row " << i;
+                }
             }
         }
+    }
+    // In order either way but for one pair at an end: not a list in order.
+    for (const std::string domains : {"bacde", "abced", "edcab", "decba"}) {
+        SiteList list;
+        for (char d : domains) list.Add({"", "", std::string(1, d)});
+        list.SetSortKey(SiteColumn::Domain);
+        list.SetSorted(true);
+        std::string sorted;
+        for (const SiteRow& row : list.Rows()) sorted += row.domain;
+        EXPECT_EQ(sorted, "abcde") << domains;
     }
 }
 
