@@ -1,5 +1,7 @@
 #include "registry/ZoneMap.h"
 
+#include <vector>
+
 #include "registry/SettingsKeys.h"
 #include "registry/store/Enumeration.h"
 
@@ -56,22 +58,28 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
     HKEY key = 0;
     if (reg.RegOpenKeyA(root, basePath, &baseKey) == ERROR_SUCCESS) {
         // Most lists have well under two rows a domain: room for them at once.
-        list.Reserve(2 * static_cast<std::size_t>(SubkeyCount(reg, baseKey, name)));
+        const std::size_t domainCount = SubkeyCount(reg, baseKey, name);
+        list.Reserve(2 * domainCount);
 
-        // The steps below are taken for one domain at a time, while its keys and rows
-        // are at hand, rather than each over the whole list: in a list of many
+        // Domains: every name first, as the store has them now. The base key stays
+        // open so that the site keys below are found from it rather than from the
+        // root: the same keys, a shorter search.
+        std::vector<std::string> domains;
+        domains.reserve(domainCount);
+        while (SubkeyAt(reg, baseKey, static_cast<DWORD>(domains.size()), name)) domains.push_back(name);
+
+        // The further steps are taken for one domain at a time, while its keys and
+        // rows are at hand, rather than each over the whole list: in a list of many
         // thousand domains, a step over all of them finds every key and row gone from
         // the processor's cache. Within a domain the steps keep their order, and each
         // walks only the domain's rows that were there when it began, so the rows of
         // a domain come in the order that whole-list steps give them, and the sort
-        // (stable, on the domain column) leaves the list the same. The base key stays
-        // open so that the site keys below are found from it rather than from the
-        // root: the same keys, a shorter search.
-        for (DWORD domainIndex = 0; SubkeyAt(reg, baseKey, domainIndex, name); ++domainIndex) {
+        // (stable, on the domain column) leaves the list the same.
+        for (std::string& domain : domains) {
             const std::size_t own = list.Count() + 1;  // the domain's own row
             {
                 SiteRow row;
-                row.domain = name;
+                row.domain = std::move(domain);
                 row.tag = kDomainRowTag;
                 list.Add(std::move(row));
             }
