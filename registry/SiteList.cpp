@@ -2,16 +2,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "registry/store/LargePages.h"
 
 namespace moatgate {
 
-namespace {
-
-// Case-insensitive order of column texts (UTF-8; letters outside ASCII compare
-// by code point).
-int CompareText(const std::string& a, const std::string& b) {
+int CompareSiteText(const std::string& a, const std::string& b) {
+    // The same bytes are the same text: the rows of one domain, compared as a
+    // list in order is checked.
+    if (a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0) return 0;
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]);
@@ -23,7 +23,9 @@ int CompareText(const std::string& a, const std::string& b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// Eight bytes of a text from `from` on, in CompareText's order, as one number:
+namespace {
+
+// Eight bytes of a text from `from` on, in CompareSiteText's order, as one number:
 // texts whose numbers differ (and whose bytes before `from` are the same) compare
 // as their numbers do.
 std::uint64_t SortPrefix(const std::string& text, std::size_t from) {
@@ -52,7 +54,7 @@ SiteRow& SiteList::Add(SiteRow row) {
     const SiteColumn key = sortKey_;
     const bool descending = sortOrder_ == SortOrder::Descending;
     const auto at = std::upper_bound(rows_.begin(), rows_.end(), row, [&](const SiteRow& a, const SiteRow& b) {
-        const int c = CompareText(a.Column(key), b.Column(key));
+        const int c = CompareSiteText(a.Column(key), b.Column(key));
         return descending ? c > 0 : c < 0;
     });
     return *rows_.insert(at, std::move(row));
@@ -77,7 +79,7 @@ bool SiteList::SortInOnePass() {
     const SiteColumn key = sortKey_;
     bool rising = true, falling = true;  // no row before a smaller one, or before a larger one
     for (std::size_t i = 1; i < rows_.size() && (rising || falling); ++i) {
-        const int c = CompareText(rows_[i - 1].Column(key), rows_[i].Column(key));
+        const int c = CompareSiteText(rows_[i - 1].Column(key), rows_[i].Column(key));
         rising = rising && c <= 0;
         falling = falling && c >= 0;
     }
@@ -87,7 +89,7 @@ bool SiteList::SortInOnePass() {
     // turned back, as a stable sort keeps them.
     std::reverse(rows_.begin(), rows_.end());
     for (std::size_t begin = 0, end = 1; begin < rows_.size(); begin = end++) {
-        while (end < rows_.size() && CompareText(rows_[begin].Column(key), rows_[end].Column(key)) == 0) ++end;
+        while (end < rows_.size() && CompareSiteText(rows_[begin].Column(key), rows_[end].Column(key)) == 0) ++end;
         std::reverse(rows_.begin() + static_cast<std::ptrdiff_t>(begin), rows_.begin() + static_cast<std::ptrdiff_t>(end));
     }
     return true;
@@ -128,9 +130,9 @@ void SiteList::Sort() {
         for (std::size_t w = 0; w < kWords; ++w)
             if (a.words[w] != b.words[w]) return descending ? a.words[w] > b.words[w] : a.words[w] < b.words[w];
         // Texts of at most 24 bytes are whole in their entries (the shorter padded
-        // with zeros), so the length decides, as in CompareText.
+        // with zeros), so the length decides, as in CompareSiteText.
         if (a.size <= kBytes || b.size <= kBytes) return descending ? a.size > b.size : a.size < b.size;
-        const int c = CompareText(rows_[a.row].Column(key), rows_[b.row].Column(key));
+        const int c = CompareSiteText(rows_[a.row].Column(key), rows_[b.row].Column(key));
         return descending ? c > 0 : c < 0;
     };
     // A fill adds rows in a few runs that are each in order already: the runs are

@@ -65,6 +65,10 @@ private:
     moatgate::SortOrder sortOrder_ = SortOrder::Ascending;
 };
 
+// The order of the list's texts: ASCII letters regardless of case, any other
+// byte (of UTF-8) by its value; negative, 0 or positive as for strcmp.
+int CompareSiteText(const std::string& a, const std::string& b);
+
 // The 1-based index of the first selected row, or the number of rows plus 1.
 std::size_t FirstSelectedRow(const SiteList& list);
 

@@ -1,5 +1,8 @@
 #include "registry/ZoneMap.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
 #include <vector>
 
 #include "registry/SettingsKeys.h"
@@ -68,27 +71,49 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
         domains.reserve(domainCount);
         while (SubkeyAt(reg, baseKey, static_cast<DWORD>(domains.size()), name)) domains.push_back(name);
 
-        // The further steps are taken for one domain at a time, while its keys and
-        // rows are at hand, rather than each over the whole list: in a list of many
-        // thousand domains, a step over all of them finds every key and row gone from
-        // the processor's cache. Within a domain the steps keep their order, and each
-        // walks only the domain's rows that were there when it began, so the rows of
-        // a domain come in the order that whole-list steps give them, and the sort
-        // (stable, on the domain column) leaves the list the same.
-        for (std::string& domain : domains) {
-            const std::size_t own = list.Count() + 1;  // the domain's own row
-            {
+        // The further steps are taken for a few domains at a time, while their keys
+        // and rows are at hand, rather than each over the whole list: in a list of
+        // many thousand domains, a step over all of them finds every key and row gone
+        // from the processor's cache. The domains are taken in the list's order,
+        // those whose names it cannot tell apart (two keys' names may read the same)
+        // together and in the store's order. Within such a group the steps keep their
+        // order and each walks only the rows there when it began, so the group's rows
+        // come in the order that whole-list steps give them, and the list comes out
+        // sorted on the domain column already.
+        std::vector<std::uint32_t> byName(domains.size());
+        std::iota(byName.begin(), byName.end(), 0u);
+        const auto nameLess = [&](std::uint32_t a, std::uint32_t b) {
+            return CompareSiteText(domains[a], domains[b]) < 0;
+        };
+        // Mostly the store's order is the list's, and no two names read the same.
+        bool inOrder = true, sameNames = false;
+        for (std::size_t i = 1; i < domains.size() && inOrder; ++i) {
+            const int c = CompareSiteText(domains[i - 1], domains[i]);
+            inOrder = c <= 0;
+            sameNames = sameNames || c == 0;
+        }
+        if (!inOrder) {
+            std::stable_sort(byName.begin(), byName.end(), nameLess);
+            sameNames = true;  // not looked for: each group is found below
+        }
+        for (std::size_t next = 0; next < byName.size();) {
+            std::size_t end = next + 1;
+            while (sameNames && end < byName.size() && !nameLess(byName[next], byName[end])) ++end;
+            const std::size_t first = list.Count() + 1;  // the group's first domain row
+            for (; next < end; ++next) {
                 SiteRow row;
-                row.domain = std::move(domain);
+                row.domain = std::move(domains[byName[next]]);
                 row.tag = kDomainRowTag;
                 list.Add(std::move(row));
             }
+            const std::size_t domainRows = list.Count();
 
             // Subdomains: the first becomes the domain's own row, further ones get rows.
-            path.assign(list.Item(own).domain).append("\\");
-            if (reg.RegOpenKeyA(baseKey, path, &key) == ERROR_SUCCESS) {
+            for (std::size_t r = first; r <= domainRows; ++r) {
+                path.assign(list.Item(r).domain).append("\\");
+                if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
                 if (SubkeyAt(reg, key, 0, name)) {
-                    list.Item(own).subdomain = name;
+                    list.Item(r).subdomain = name;
                     for (DWORD i = 1; SubkeyAt(reg, key, i, name); ++i) {
                         SiteRow row;
                         row.subdomain = name;
@@ -100,7 +125,7 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
             }
 
             // Values: the first fills the row, further ones get rows of their own.
-            for (std::size_t r = own, rows = list.Count(); r <= rows; ++r) {
+            for (std::size_t r = first, rows = list.Count(); r <= rows; ++r) {
                 const SiteRow& item = list.Item(r);
                 path.assign(item.domain).append("\\").append(item.subdomain);
                 if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
@@ -126,19 +151,22 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
             }
 
             // The all-protocol value of a domain whose own row became a subdomain row
-            // would otherwise not be seen at all.
-            if (list.Item(own).text == kAllProtocolsText) continue;
-            path.assign(list.Item(own).domain);
-            if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
-            for (DWORD i = 0; ValueAt(reg, key, i, name, data); ++i) {
-                if (name != kAllProtocolsValue || data.empty()) continue;
-                SiteRow row;
-                row.text = std::string(kAllProtocolsText);
-                row.domain = path;
-                row.icon = FirstByte(data);
-                list.Add(std::move(row));
+            // would otherwise not be seen at all. The group's domain rows are the
+            // rows it made with the domain tag.
+            for (std::size_t r = first; r <= domainRows; ++r) {
+                if (list.Item(r).text == kAllProtocolsText) continue;
+                path.assign(list.Item(r).domain);
+                if (reg.RegOpenKeyA(baseKey, path, &key) != ERROR_SUCCESS) continue;
+                for (DWORD i = 0; ValueAt(reg, key, i, name, data); ++i) {
+                    if (name != kAllProtocolsValue || data.empty()) continue;
+                    SiteRow row;
+                    row.text = std::string(kAllProtocolsText);
+                    row.domain = path;
+                    row.icon = FirstByte(data);
+                    list.Add(std::move(row));
+                }
+                reg.RegCloseKey(key);
             }
-            reg.RegCloseKey(key);
         }
         reg.RegCloseKey(baseKey);
     }

@@ -42,18 +42,79 @@ TEST(ZoneMapFill, AnUnnamedValueAfterTheFirstIsNoRow) {
     EXPECT_EQ(list.Item(1).text + "|" + std::to_string(list.Item(1).icon), "http|4");
 }
 
+std::string Lowered(const std::string& s) {
+    std::string out = s;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return out;
+}
+
+// Keys with "locked" in their path cannot be opened.
+struct LockedKeysStore : MemoryStore {
+    LONG RegOpenKeyA(HKEY key, std::string_view path, HKEY* result) override {
+        if (path.find("locked") != std::string_view::npos) return ERROR_ACCESS_DENIED;
+        return MemoryStore::RegOpenKeyA(key, path, result);
+    }
+};
+
+// Every key's subkeys listed twice over, as two keys whose names read the same
+// through the narrow interface are (the second one's name opens the first).
+struct TwiceListedStore : MemoryStore {
+    LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* cch, DWORD* r, char* keyClass, DWORD* cchClass,
+                       void* time) override {
+        DWORD count = 0;
+        for (char scratch[512];; ++count) {
+            DWORD n = sizeof scratch;
+            if (MemoryStore::RegEnumKeyExA(key, count, scratch, &n, nullptr, nullptr, nullptr, nullptr)) break;
+        }
+        if (index >= 2 * count) return ERROR_NO_MORE_ITEMS;
+        return MemoryStore::RegEnumKeyExA(key, index % count, name, cch, r, keyClass, cchClass, time);
+    }
+};
+
+// Fills the list in both orders; checks the rows ("text|subdomain|domain|icon", ascending as given), that
+// every key opened was closed, and how often events were let run.
+template <typename Store>
+void ExpectFill(Store& reg, const std::vector<std::string>& ascending, int events, const std::string& why) {
+    for (SortOrder order : {SortOrder::Ascending, SortOrder::Descending}) {
+        std::vector<std::string> expected = ascending;
+        const auto domainOf = [](const std::string& row) {
+            const std::size_t from = row.find('|', row.find('|') + 1) + 1;
+            return Lowered(row.substr(from, row.rfind('|') - from));
+        };
+        if (order == SortOrder::Descending)
+            std::stable_sort(expected.begin(), expected.end(),
+                             [&](const std::string& a, const std::string& b) { return domainOf(b) < domainOf(a); });
+        SiteList list;
+        list.SetSortOrder(order);
+        int ran = 0;
+        FillSiteList(reg, HKEY_CURRENT_USER, ZoneMapFillPath(), list, [&] { ++ran; });
+        std::vector<std::string> rows;
+        for (const SiteRow& r : list.Rows())
+            rows.push_back(r.text + "|" + r.subdomain + "|" + r.domain + "|" + std::to_string(r.icon));
+        EXPECT_EQ(rows, expected) << why;
+        EXPECT_TRUE(list.Sorted()) << why;
+        EXPECT_EQ(list.SortKey(), SiteColumn::Domain) << why;
+        EXPECT_EQ(list.SortOrder(), order) << why;
+        EXPECT_EQ(reg.OpenHandleCount(), 0u) << why;
+        EXPECT_EQ(ran, events) << why;
+    }
+}
+
 TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
     const std::string longDomain(255, 'd'), longName(300, 'v');
     const struct {
         std::vector<std::tuple<std::string, std::string, int>> values;  // site, name, zone (< 0: the key alone)
         std::vector<std::string> rows;
+        int events;  // before each further value of a key read
         const char* why;
     } cases[] = {
-        {{}, {}, "no zone map"},
-        {{{"", "", -1}}, {}, "an empty zone map"},
+        {{}, {}, 0, "no zone map"},
+        {{{"", "", -1}}, {}, 0, "an empty zone map"},
         {{{"d.example", "*", 2}, {"d.example\\mail", "http", 4}, {"d.example\\mail", "https", 4},
           {"d.example\\www", "http", 2}},
          {"http|mail|d.example|4", "http|www|d.example|2", "https|mail|d.example|4", "Default||d.example|2"},
+         3,
          "the fill's passes in order"},
         {{{"only-star.example", "*", 2},
           {"bare.example", "", -1},          // neither values nor subkeys
@@ -71,13 +132,20 @@ TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
           {"star-first.example", "ftp", 3}},
          {"||bare.example|0", "||defaults.example|0", "ftp||defaults.example|3", "http||defaults.example|4",
           "https|www|mixed.example|3", "Default||mixed.example|4", "ftp||odd.example|77",
-          "Default||only-star.example|2", "Default||star-first.example|2",
-          "ftp||star-first.example|3", "||unnamed.example|2", "http||unnamed.example|4", "http||zero.example|0"},
+          "Default||only-star.example|2", "Default||star-first.example|2", "ftp||star-first.example|3",
+          "||unnamed.example|2", "http||unnamed.example|4", "http||zero.example|0"},
+         12,
          "every kind of key"},
-        {{{longDomain, longName, 2}}, {longName + "||" + longDomain + "|2"}, "long names, never truncated"},
-        {{{"ab.example", "http", 4}, {"ab.example\\www", "https", 2}, {"a_b.example", "*", 2}, {"a_b.example\\x", "http", 3}},
-         {"http|x|a_b.example|3", "Default||a_b.example|2", "https|www|ab.example|2"},
-         "\"_\" sorts after letters in the store and before them in the list"},
+        {{{longDomain, longName, 2}}, {longName + "||" + longDomain + "|2"}, 1, "long names, never truncated"},
+        {{{"many.example", "a", 2}, {"many.example", "b", 3}, {"many.example", "c", 4}, {"many.example", "d", 1}},
+         {"a||many.example|2", "b||many.example|3", "c||many.example|4", "d||many.example|1"},
+         4,
+         "more rows from one key than room was taken for"},
+        {{{"\xc3\xa9" "a.example", "*", 2}, {"\xc3\xa9" "a.example\\www", "http", 4}, {"\xc3\x89" "b.example", "http", 3},
+          {"\xc3\x89" "b.example\\mail", "https", 2}},
+         {"https|mail|\xc3\x89" "b.example|2", "http|www|\xc3\xa9" "a.example|4", "Default||\xc3\xa9" "a.example|2"},
+         2,
+         "letters outside ASCII: the store lists \"\xc3\xa9" "a\" first, the list \"\xc3\x89" "b\""},
     };
     for (const auto& c : cases) {
         MemoryStore reg;
@@ -85,22 +153,30 @@ TEST(ZoneMapFill, RowsForEveryKindOfKeyInTheFillsOrder) {
             if (zone < 0) reg.RegCloseKey(Create(reg, std::string(kZoneMapKey) + "\\" + site));
             else Zone(reg, site, name, static_cast<std::uint32_t>(zone));
         }
-        SiteList list;
-        FillSiteList(reg, HKEY_CURRENT_USER, ZoneMapFillPath(), list);
-        std::vector<std::string> rows;
-        for (const SiteRow& r : list.Rows())
-            rows.push_back(r.text + "|" + r.subdomain + "|" + r.domain + "|" + std::to_string(r.icon));
-        EXPECT_EQ(rows, c.rows) << c.why;
-        EXPECT_TRUE(list.Sorted()) << c.why;
-        EXPECT_EQ(list.SortKey(), SiteColumn::Domain) << c.why;
+        ExpectFill(reg, c.rows, c.events, c.why);
     }
 }
 
-std::string Lowered(const std::string& s) {
-    std::string out = s;
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return out;
+TEST(ZoneMapFill, KeysThatCannotBeOpenedGiveOnlyTheRowsMadeBefore) {
+    LockedKeysStore reg;
+    Zone(reg, "a.example\\locked", "http", 4);  // the domain's first subkey: its row gets no value
+    Zone(reg, "a.example\\www", "http", 2);
+    Zone(reg, "locked.example", "*", 2);  // no step can open it
+    Zone(reg, "z.example", "http", 3);
+    ExpectFill(reg, {"|locked|a.example|0", "http|www|a.example|2", "||locked.example|0", "http||z.example|3"}, 2,
+               "keys that cannot be opened");
+}
+
+TEST(ZoneMapFill, DomainsThatReadTheSameAreTakenTogetherStepByStep) {
+    TwiceListedStore reg;
+    Zone(reg, "d.example", "*", 2);
+    Zone(reg, "d.example\\www", "http", 4);
+    Zone(reg, "e.example", "http", 3);
+    // Each step over both d.example rows and both of their subkeys before the next step.
+    ExpectFill(reg,
+               {"http|www|d.example|4", "http|www|d.example|4", "http|www|d.example|4", "http|www|d.example|4",
+                "Default||d.example|2", "Default||d.example|2", "http||e.example|3", "http||e.example|3"},
+               6, "domains listed twice over");
 }
 
 TEST(SiteListSort, RowsSortAsAStableSortIgnoringCaseWould) {
