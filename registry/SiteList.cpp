@@ -96,9 +96,9 @@ bool SiteList::SortInOnePass() {
 }
 
 void SiteList::Sort() {
-    // A fill leaves its rows grouped by domain in the store's order, which is
-    // mostly the list's own, and a list may be sorted on the column already:
-    // either way round, such a list is put in order in one pass.
+    // A fill leaves its rows in order on the domain column, and a list may be
+    // sorted on the column already: either way round, such a list is put in order
+    // in one pass.
     if (SortInOnePass()) return;
     const SiteColumn key = sortKey_;
     const bool descending = sortOrder_ == SortOrder::Descending;
@@ -135,8 +135,8 @@ void SiteList::Sort() {
         const int c = CompareSiteText(rows_[a.row].Column(key), rows_[b.row].Column(key));
         return descending ? c > 0 : c < 0;
     };
-    // A fill adds rows in a few runs that are each in order already: the runs are
-    // merged, stably, and then each row is moved once (rows are large).
+    // Runs of rows already in order are kept as they are: the runs are merged,
+    // stably, and then each row is moved once (rows are large).
     std::vector<std::uint32_t> runs{0};
     for (std::uint32_t i = 1; i < n; ++i)
         if (before(order[i], order[i - 1])) runs.push_back(i);
