@@ -18,25 +18,6 @@ std::string ShownText(const std::string& valueName) {
     return valueName == kAllProtocolsValue ? std::string(kAllProtocolsText) : valueName;
 }
 
-// The number of subkeys, found by probing indexes (about two calls per bit of
-// the count), so that the list can take room for its rows once.
-DWORD SubkeyCount(RegistryApi& reg, HKEY key, std::string& name) {
-    if (!SubkeyAt(reg, key, 0, name)) return 0;
-    DWORD present = 0;  // an index known to exist
-    DWORD step = 1;
-    while (step <= 0x40000000u && SubkeyAt(reg, key, present + step, name)) {
-        present += step;
-        step *= 2;
-    }
-    // Index present exists, present + step does not: narrow down between them.
-    DWORD absent = present + step;
-    while (absent - present > 1) {
-        const DWORD middle = present + (absent - present) / 2;
-        (SubkeyAt(reg, key, middle, name) ? present : absent) = middle;
-    }
-    return present + 1;
-}
-
 }  // namespace
 
 std::string ZoneMapFillPath() { return std::string(kZoneMapKey) + "\\"; }
@@ -60,16 +41,12 @@ void FillSiteList(RegistryApi& reg, HKEY root, std::string_view basePath, SiteLi
     HKEY baseKey = 0;
     HKEY key = 0;
     if (reg.RegOpenKeyA(root, basePath, &baseKey) == ERROR_SUCCESS) {
-        // Most lists have well under two rows a domain: room for them at once.
-        const std::size_t domainCount = SubkeyCount(reg, baseKey, name);
-        list.Reserve(2 * domainCount);
-
         // Domains: every name first, as the store has them now. The base key stays
         // open so that the site keys below are found from it rather than from the
         // root: the same keys, a shorter search.
-        std::vector<std::string> domains;
-        domains.reserve(domainCount);
-        while (SubkeyAt(reg, baseKey, static_cast<DWORD>(domains.size()), name)) domains.push_back(name);
+        std::vector<std::string> domains = SubkeyNames(reg, baseKey);
+        // Most lists have well under two rows a domain: room for them at once.
+        list.Reserve(2 * domains.size());
 
         // The further steps are taken for a few domains at a time, while their keys
         // and rows are at hand, rather than each over the whole list: in a list of

@@ -350,10 +350,11 @@ LONG FileStore::FinishWrite() {
         // Most of the text of a change of many keys (an import) is new: written as
         // it is made rather than held beside the keys it comes from.
         const bool streamed = hive_.DirtyKeys().size() >= kStreamedSaveKeys;
-        const std::string* text = streamed ? nullptr : &SaveRegistryText(hive_, layout_);
         Identity written;
         status = WriteReplacement(
-            [&](const TextSink& write) { return streamed ? StreamRegistryText(hive_, layout_, write) : write(*text); },
+            [&](const TextSink& write) {
+                return streamed ? StreamRegistryText(hive_, layout_, write) : write(SaveRegistryText(hive_, layout_));
+            },
             mode, &owner, &written);
         if (streamed) {
             // No text was kept for the keys to refer to: read the file again next time.
